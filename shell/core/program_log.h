@@ -1,0 +1,27 @@
+// The program's daily log: "QNT-%Y%m%d.log" in the per-user log folder, one flushed line per
+// record, rotated at 10 MiB and at local midnight.
+#pragma once
+
+#include <boost/log/sources/record_ostream.hpp>
+#include <boost/log/sources/severity_logger.hpp>
+#include <boost/log/trivial.hpp>
+#include <string>
+
+using ProgramLogger =
+    boost::log::sources::severity_logger_mt<boost::log::trivial::severity_level>;
+extern ProgramLogger g_logger;
+
+#define QLOG_INFO BOOST_LOG_SEV(g_logger, boost::log::trivial::info)
+#define QLOG_ERROR BOOST_LOG_SEV(g_logger, boost::log::trivial::error)
+
+// Sets up the file sink in |folder| (made with its parents when missing). Throws the file
+// system's error when the folder cannot be made. Until it has run, nothing is logged.
+void InitLog(const std::string& folder);
+// Flushes and removes the file sink; later records are dropped.
+void ShutdownLog();
+
+// "[" tag "]: " text; |scratch| is emptied.
+std::string FormatLogTag(std::string tag, std::string text, std::string& scratch);
+
+// The size at which a day's file is closed and a fresh one begun.
+constexpr unsigned long kLogRotationSize = 10485760;
