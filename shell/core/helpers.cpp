@@ -286,13 +286,9 @@ int KillProcessByName(const std::string& exeName) {
   int result = 0;
   ForEachOwnProcess(exeName, [&](pid_t pid) {
     result = kill(pid, SIGKILL) == 0 ? 1 : 0;
-    if (result) {
-      // Our own children become zombies until reaped; others vanish from /proc.
-      while (waitpid(pid, nullptr, WNOHANG) == 0 || kill(pid, 0) == 0) {
-        if (OwnProcessName(std::to_string(pid)).empty()) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
+    // Ended means gone or a zombie: reaping a child stays its parent's business.
+    while (result && !OwnProcessName(std::to_string(pid)).empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return true;
   });
   return result;

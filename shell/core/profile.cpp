@@ -113,12 +113,12 @@ bool WriteProfileString(const std::string& path, const std::string& section,
       continue;
     }
     if (!inside) continue;
-    if (KeyValue(lines[i], k, v) && SameName(k, key)) {
-      lines[i] = entry;
+    if (!KeyValue(lines[i], k, v)) continue;
+    if (SameName(k, key)) {
+      lines[i] = k + "=" + value;  // the stored spelling of the name stays
       done = true;
-    } else if (!Trim(lines[i]).empty()) {
-      section_end = i + 1;
     }
+    section_end = i + 1;
   }
   if (!done) {
     if (section_found) {
