@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "machine_code/text_rules.h"
@@ -290,7 +291,9 @@ std::vector<DiskLocation> ListDisks(const DiskSources& sources) {
         sources, BaseName(RealPath(sources.sysRoot + "/dev/block/" + std::to_string(major) + ":" +
                                    std::to_string(minor))));
     if (!first.empty()) {
-      disks.push_back(LocationOf(sources, first));
+      // A root on a loop or RAM disk (a live system) says nothing about the machine: the
+      // physical disks below stand in for it.
+      if (Exists(BlockDir(sources, first) + "/device")) disks.push_back(LocationOf(sources, first));
     } else {
       // Unknown to sysfs: the udev database still knows the device by its numbers.
       DiskLocation disk;
@@ -375,15 +378,19 @@ bool RunBoundedQuery(const std::function<bool(std::vector<unsigned char>&)>& que
     std::vector<unsigned char> bytes;
   };
   auto shared = std::make_shared<Shared>();
-  std::thread([shared, query] {
-    std::vector<unsigned char> bytes;
-    bool ok = query(bytes);
-    std::lock_guard<std::mutex> lock(shared->mutex);
-    shared->ok = ok;
-    shared->bytes.swap(bytes);
-    shared->finished = true;
-    shared->done.notify_all();
-  }).detach();
+  try {
+    std::thread([shared, query] {
+      std::vector<unsigned char> bytes;
+      bool ok = query(bytes);
+      std::lock_guard<std::mutex> lock(shared->mutex);
+      shared->ok = ok;
+      shared->bytes.swap(bytes);
+      shared->finished = true;
+      shared->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;  // no thread to spare: the device is not asked
+  }
   std::unique_lock<std::mutex> lock(shared->mutex);
   if (!shared->done.wait_for(lock, limit, [&] { return shared->finished; }) || !shared->ok)
     return false;

@@ -31,7 +31,8 @@ struct DiskLocation {
 
 // The disks in reading order: the disk that holds |rootPath| first (a partition, device-mapper
 // or RAID device is followed down to the disk beneath it), then every other disk that has a
-// device behind it, by name. Virtual block devices (loop, zram, ram, dm) are never listed.
+// device behind it, by name. Virtual block devices (loop, zram, ram, dm) are never listed, not
+// even when they hold the root. Without sysfs, the root's own device numbers are the one entry.
 std::vector<DiskLocation> ListDisks(const DiskSources& sources);
 // The source device of the mount with device numbers |major|:|minor| in a mount table
 // (/proc/self/mountinfo text); empty when there is none.

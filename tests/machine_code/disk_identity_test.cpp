@@ -268,6 +268,16 @@ TEST_F(DiskTreeTest, AMappedDeviceIsFollowedToItsMember) {
   EXPECT_EQ(disks[1].name, "sdz");
 }
 
+TEST_F(DiskTreeTest, ARootOnAVirtualDeviceLeavesThePhysicalDisks) {
+  const std::string numbers = std::to_string(rootMajor) + ":" + std::to_string(rootMinor);
+  boost::filesystem::remove(tree.Path("sys/dev/block/" + numbers));
+  tree.Link("sys/dev/block/" + numbers, "sys/devices/virtual/block/loop0");
+  std::vector<DiskLocation> disks = ListDisks(sources);
+  ASSERT_EQ(disks.size(), 2u);
+  EXPECT_EQ(disks[0].name, "sdz");
+  EXPECT_EQ(disks[1].name, "vdb");
+}
+
 TEST_F(DiskTreeTest, SysfsReaderTakesModelRevisionAndSwappedSerial) {
   // A SATA disk: the serial comes from the unit serial number page.
   tree.File(diskDir + "/device/model", "Samsung SSD 860 \n");
