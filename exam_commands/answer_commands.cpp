@@ -124,6 +124,9 @@ bool IsXmlName(const std::string& name) {
   return !name.empty() && IsXmlText(name) && xmlValidateNCName(X(name), 0) == 0;
 }
 
+// "xmlns" would be read back as a namespace declaration, not as the attribute written.
+bool IsAttributeName(const std::string& name) { return IsXmlName(name) && name != "xmlns"; }
+
 void AppendUtf8(char32_t cp, std::string& out) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -209,12 +212,12 @@ std::vector<PathStep> SplitAnswerPath(const std::string& key) {
   while (start <= key.size()) {
     std::size_t end = key.find('/', start);
     if (end == std::string::npos) end = key.size();
-    std::string piece = key.substr(start, end - start);
+    std::string segment = key.substr(start, end - start);
     start = end + 1;
-    if (piece.empty()) continue;
+    if (segment.empty()) continue;
     PathStep step;
-    step.name = piece.substr(0, piece.find('['));
-    for (boost::sregex_iterator it(piece.begin(), piece.end(), predicate), last; it != last;
+    step.name = segment.substr(0, segment.find('['));
+    for (boost::sregex_iterator it(segment.begin(), segment.end(), predicate), last; it != last;
          ++it) {
       std::string name = (*it)[1].str();
       bool seen = false;
@@ -243,11 +246,11 @@ bool IsWritable(const AnswerItem& item) {
   for (const PathStep& step : steps) {
     if (!IsXmlName(step.name)) return false;
     for (const auto& p : step.predicates) {
-      if (!IsXmlName(p.first) || !IsXmlText(p.second)) return false;
+      if (!IsAttributeName(p.first) || !IsXmlText(p.second)) return false;
     }
   }
   for (const auto& a : item.attributes) {
-    if (!IsXmlName(a.first) || !IsXmlText(AnsiToUtf8(a.second))) return false;
+    if (!IsAttributeName(a.first) || !IsXmlText(AnsiToUtf8(a.second))) return false;
   }
   return IsXmlText(ResolveReferences(AnsiToUtf8(item.value))) &&
          IsXmlText(AnsiToUtf8(item.cdata));
@@ -256,9 +259,7 @@ bool IsWritable(const AnswerItem& item) {
 bool HasPredicates(xmlNode* node, const PathStep& step) {
   for (const auto& p : step.predicates) {
     xmlChar* value = xmlGetProp(node, X(p.first));
-    if (!value) return false;
-    bool same = TextOf(value) == p.second;
-    if (!same) return false;
+    if (!value || TextOf(value) != p.second) return false;
   }
   return true;
 }

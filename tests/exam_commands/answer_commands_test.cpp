@@ -128,6 +128,8 @@ TEST_F(AnswerTest, NamesThatAreNotXmlNamesAreRefusedBeforeTheFileIsTouched) {
       "[{\"key\":\"/test/q1[bad name=1]\",\"value\":\"x\"}]",
       "[{\"key\":\"/test/q1\",\"value\":\"x\",\"attr\":{\"a\\\"b\":\"1\"}}]",
       "[{\"key\":\"/test/q1\",\"value\":\"x\",\"attr\":{\"\":\"1\"}}]",
+      "[{\"key\":\"/test/q1[xmlns=urn:x]\",\"value\":\"x\"}]",
+      "[{\"key\":\"/test/q1\",\"value\":\"x\",\"attr\":{\"p:q\":\"1\"}}]",
       "[{\"key\":\"/test/ok\",\"value\":\"x\"},{\"key\":\"/test/-bad\",\"value\":\"x\"}]",
       // Characters that no XML document can hold.
       "[{\"key\":\"/test/q1\",\"value\":\"bell\\u0007\"}]",
