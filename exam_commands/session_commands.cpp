@@ -57,13 +57,8 @@ std::vector<std::string> QuotedTokens(const std::string& line) {
 // only kind of folder that a session begins, and so the only kind that ending one may remove.
 bool IsSessionFolder(const std::string& folder) {
   std::string temp = GetTempDir();
-  if (folder.size() != temp.size() + 33 || folder.compare(0, temp.size(), temp) != 0 ||
-      folder.back() != '/')
-    return false;
-  for (std::size_t i = temp.size(); i < folder.size() - 1; ++i) {
-    if (!std::isxdigit(static_cast<unsigned char>(folder[i]))) return false;
-  }
-  return true;
+  return folder.size() == temp.size() + 33 && folder.compare(0, temp.size(), temp) == 0 &&
+         folder.back() == '/' && IsGuidText(folder.substr(temp.size(), 32));
 }
 
 class ConcreteCommandRunApp : public Command {

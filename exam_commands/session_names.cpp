@@ -15,6 +15,15 @@ bool IsContainedName(const std::string& name) {
   return true;
 }
 
+bool IsGuidText(const std::string& text) {
+  if (text.size() != 32) return false;
+  for (char c : text) {
+    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!hex) return false;
+  }
+  return true;
+}
+
 std::string LowerAscii(std::string text) {
   for (char& c : text) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');

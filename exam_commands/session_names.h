@@ -10,6 +10,9 @@
 // part (either slash counts as a separator, as pages written for Windows use both), no NUL.
 bool IsContainedName(const std::string& name);
 
+// 32 hexadecimal digits, as a session's GUID is written.
+bool IsGuidText(const std::string& text);
+
 // Every ASCII letter in lower case; other bytes unchanged.
 std::string LowerAscii(std::string text);
 

@@ -23,7 +23,13 @@ bool FitsHashCache(const std::string& key, const std::string& value) {
   if (key.find('\0') != std::string::npos) return false;
   std::size_t first = key.find_first_not_of(" \t");
   if (first == std::string::npos || key[first] == ';') return false;
-  return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+  if (value.find_first_of(std::string("\r\n\0", 3)) != std::string::npos) return false;
+  // The next start of the program removes the temporary folder that "session" names: only a
+  // session's own GUID (or nothing) may stand there.
+  std::size_t last = key.find_last_not_of(" \t");
+  if (LowerAscii(key.substr(first, last - first + 1)) == "session")
+    return value.empty() || IsGuidText(value);
+  return true;
 }
 
 class ConcreteCommandSetKey : public Command {

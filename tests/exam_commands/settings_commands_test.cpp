@@ -74,6 +74,10 @@ TEST_F(SettingsTest, TextsThatWouldAddLinesToHashCacheAreRefused) {
       "{\"key\":\"[evil]\",\"value\":\"x\"}",
       "{\"key\":\"a\\u0000b\",\"value\":\"x\"}",
       "{\"key\":\"\",\"value\":\"x\"}",
+      // The next start removes the temporary folder named by "session".
+      "{\"key\":\"Session\",\"value\":\"../../home\"}",
+      "{\"key\":\" session \",\"value\":\"/\"}",
+      "{\"key\":\"session\",\"value\":\"someone-elses-folder\"}",
   };
   for (const char* params : refused) {
     Reply reply = Send("setkey", params);
@@ -84,6 +88,14 @@ TEST_F(SettingsTest, TextsThatWouldAddLinesToHashCacheAreRefused) {
   Json::Value parsed = ReadWithConfigParser();
   EXPECT_EQ(parsed["sections"].size(), 1u);
   EXPECT_EQ(parsed["cache"].size(), 1u);
+}
+
+TEST_F(SettingsTest, TheSessionKeyHoldsOnlyASessionGuid) {
+  const std::string guid = "0123456789ABCDEF0123456789abcdef";
+  EXPECT_EQ(Send("setkey", "{\"key\":\"SESSION\",\"value\":\"" + guid + "\"}").flag, 1);
+  EXPECT_EQ(Send("readkey", "{\"key\":\"session\"}").data, guid);
+  EXPECT_EQ(Send("setkey", "{\"key\":\"session\",\"value\":\"\"}").flag, 1);
+  EXPECT_EQ(Send("readkey", "{\"key\":\"session\"}").flagMsg, "数据不存在");
 }
 
 TEST_F(SettingsTest, ReadsAreCutAt1023CharactersNotBytes) {
