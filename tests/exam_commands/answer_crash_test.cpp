@@ -2,6 +2,7 @@
 // kill the document must be whole and hold every answer whose save was answered with success.
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -57,6 +58,13 @@ bool ReadAnswers(const std::string& file, std::map<int, std::string>& answers) {
   return true;
 }
 
+// Waits for the next acknowledgement on |fd|; false when the worker has ended or is stuck.
+bool ReadAck(int fd, int& n) {
+  pollfd ready{fd, POLLIN, 0};
+  if (poll(&ready, 1, 20000) != 1) return false;
+  return read(fd, &n, sizeof n) == sizeof n;
+}
+
 class AnswerCrashTest : public ExamSessionFixture {};
 
 TEST_F(AnswerCrashTest, KilledAtAnyMomentTheDocumentKeepsEveryAcknowledgedAnswer) {
@@ -65,7 +73,11 @@ TEST_F(AnswerCrashTest, KilledAtAnyMomentTheDocumentKeepsEveryAcknowledgedAnswer
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::uniform_int_distribution<int> pause_us(0, 15000);
+  std::uniform_int_distribution<int> waits(0, 2);
+  std::uniform_real_distribution<double> share(0.0, 1.5);
+  // How long one save takes on this machine now, as measured between acknowledgements; the
+  // kill comes at a random moment within about one save, wherever its work is.
+  auto save_time = std::chrono::microseconds(3000);
 
   const auto start = std::chrono::steady_clock::now();
   int acknowledged = 0;  // answers 0 .. acknowledged-1 were answered with success
@@ -80,7 +92,21 @@ TEST_F(AnswerCrashTest, KilledAtAnyMomentTheDocumentKeepsEveryAcknowledgedAnswer
       SaveForever(acknowledged, fds[1]);
     }
     close(fds[1]);
-    std::this_thread::sleep_for(std::chrono::microseconds(pause_us(random)));
+    // Most kills come after a save or two of this worker, so that the document keeps growing
+    // however slow the saves are; some come while it is still starting.
+    int wait_for = waits(random);
+    auto last = std::chrono::steady_clock::now();
+    for (int i = 0; i < wait_for; ++i) {
+      int n;
+      ASSERT_TRUE(ReadAck(fds[0], n)) << "the saving process stopped answering";
+      ASSERT_EQ(n, acknowledged);
+      ++acknowledged;
+      auto now = std::chrono::steady_clock::now();
+      if (i > 0) save_time = std::chrono::duration_cast<std::chrono::microseconds>(now - last);
+      last = now;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        static_cast<long>(share(random) * static_cast<double>(save_time.count()))));
     kill(child, SIGKILL);
     int status = 0;
     waitpid(child, &status, 0);
