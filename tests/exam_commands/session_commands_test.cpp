@@ -1,6 +1,7 @@
-#include <boost/filesystem.hpp>
 #include <algorithm>
 #include <cctype>
+#include <thread>
+#include <vector>
 
 #include "shell/core/profile.h"
 #include "tests/exam_commands/session_test_util.h"
@@ -183,6 +184,40 @@ TEST_F(SessionTest, StopAppBeforeAnySessionKeepsTheSystemTemporaryFolder) {
   EXPECT_EQ(reply.flag, 1);
   EXPECT_EQ(reply.data, "操作成功");
   EXPECT_EQ(ReadWhole(systemTemp + "someone-elses-file"), "keep me");
+}
+
+TEST_F(SessionTest, SessionStateSurvivesManyWorkersAtOnce) {
+  std::vector<std::thread> workers;
+  for (int t = 0; t < 2; ++t) {
+    workers.emplace_back([] {
+      for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(ReadReply(Dispatch("runapp", "{\"key\":\"demo\"}")).flag, 1);
+        EXPECT_EQ(ReadReply(Dispatch("stopapp", "")).flag, 1);
+      }
+    });
+  }
+  for (int t = 0; t < 4; ++t) {
+    workers.emplace_back([t] {
+      for (int i = 0; i < 100; ++i) {
+        std::string key = "w" + std::to_string(t) + "_" + std::to_string(i);
+        EXPECT_EQ(ReadReply(Dispatch("setkey", "{\"key\":\"" + key +
+                                                   "\",\"value\":\"v\",\"type\":2}"))
+                      .flag,
+                  1);
+        Dispatch("readkey", "{\"key\":\"" + key + "\",\"type\":2}");
+        EXPECT_EQ(ReadReply(Dispatch("setkey", "{\"key\":\"url\",\"value\":\"http://127.0.0.1/" +
+                                                   key + "\",\"type\":1}"))
+                      .flag,
+                  1);
+        std::string url = ReadReply(Dispatch("readkey", "{\"key\":\"url\",\"type\":1}")).data;
+        EXPECT_EQ(url.compare(0, 17, "http://127.0.0.1/"), 0) << url;
+        EXPECT_EQ(url.back(), '/');
+      }
+    });
+  }
+  for (std::thread& w : workers) w.join();
+  EXPECT_EQ(Send("stopapp", "").flag, 1);
+  EXPECT_TRUE(state.Session().values.empty());
 }
 
 class SessionLogTest : public SessionTest {
