@@ -98,6 +98,15 @@ TEST_F(SettingsTest, TheSessionKeyHoldsOnlyASessionGuid) {
   EXPECT_EQ(Send("readkey", "{\"key\":\"session\"}").flagMsg, "数据不存在");
 }
 
+TEST_F(SettingsTest, AWriteThatFailsIsReportedAsFailure) {
+  // A folder where the file should be: nothing can be written there.
+  MakeDirs(CachePath(), false, true);
+  Reply reply = Send("setkey", "{\"key\":\"a\",\"value\":\"1\"}");
+  EXPECT_EQ(reply.flag, 0);
+  EXPECT_EQ(reply.data, "");
+  EXPECT_EQ(reply.flagMsg, "保存数据失败");
+}
+
 TEST_F(SettingsTest, ReadsAreCutAt1023CharactersNotBytes) {
   std::string long_value;
   for (int i = 0; i < 1500; ++i) long_value += "题";
