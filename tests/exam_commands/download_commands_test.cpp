@@ -24,6 +24,18 @@ class DownloadCommandsTest : public TransferCommandTest {
     for (std::size_t i = 0; i < items.size(); ++i) text += (i ? "," : "") + items[i];
     return text + "]" + extra + "}";
   }
+  // Until a downloader has taken the cache folder's |name|.
+  void WaitForRecord(const std::string& name) {
+    std::string path = session.cacheFolder + name;
+    for (int i = 0; i < 1000; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(state.downloadLock);
+        if (state.downloads.count(path)) return;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ADD_FAILURE() << "no download of " << name << " began";
+  }
   // A 7z package made with the real 7z from |folder|'s content.
   void Pack(const std::string& archive, const std::string& folder,
             const std::string& password = "") {
@@ -116,7 +128,7 @@ TEST_F(DownloadCommandsTest, OverlongNameFailsTheItem) {
 TEST_F(DownloadCommandsTest, TwoCommandsForOneFileShareOneTransfer) {
   auto first = std::async(std::launch::async,
                           [&] { return Dispatch("download", List({Item("slow/1500", "s.txt")})); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  WaitForRecord("s.txt");
   auto second = std::async(std::launch::async, [&] {
     return Dispatch("download", List({Item("other/url", "s.txt")}));
   });
@@ -132,7 +144,7 @@ TEST_F(DownloadCommandsTest, AWaiterFailsWithTheDownloader) {
   auto first = std::async(std::launch::async, [&] {
     return Dispatch("download", List({Item("drop/w/9", "w.txt")}, ",\"retry\":2"));
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  WaitForRecord("w.txt");
   auto second = std::async(std::launch::async,
                            [&] { return Dispatch("download", List({Item("files/x", "w.txt")})); });
   EXPECT_EQ(first.get(), Reply(0, "", "下载文件失败：w.txt"));
