@@ -166,12 +166,12 @@ bool ConcreteCommandDownloadFile::downloadFiles(std::string& reply, const std::s
     }
   }
   for (const DownloadItem& item : items_) {
-    if (!DownloadItemAs(reply, item, folder)) return false;
+    if (!FetchItem(reply, item, folder)) return false;
   }
   return true;
 }
 
-bool ConcreteCommandDownloadFile::DownloadItemAs(std::string& reply, const DownloadItem& item,
+bool ConcreteCommandDownloadFile::FetchItem(std::string& reply, const DownloadItem& item,
                                                  const std::string& folder) {
   const std::string& name = item.name;
   if (LeavesFolder(name)) {

@@ -61,7 +61,7 @@ class ConcreteCommandDownloadFile : public Command {
   bool uncompressFiles(std::string& reply, const std::string& folder);
 
  private:
-  bool DownloadItemAs(std::string& reply, const DownloadItem& item, const std::string& folder);
+  bool FetchItem(std::string& reply, const DownloadItem& item, const std::string& folder);
 
   int retry_ = 3;
   int timeout_ = 30;

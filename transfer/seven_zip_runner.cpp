@@ -328,7 +328,8 @@ int SevenZipRunner::Add(const std::wstring& archive, std::vector<std::wstring> f
       if (!fs::exists(from, e)) return;
       try {
         MoveFile(from, to);
-      } catch (const SevenZipException&) {
+      } catch (...) {
+        // Left beside the folder under its staging name rather than lost.
       }
     }
   } put_back{staged, target};
