@@ -60,9 +60,10 @@ bool IsReading(const std::wstring& command) {
          command == L"h";
 }
 
-// 7-Zip's explanation after the last |marker| of its output, on one line.
+// 7-Zip's explanation after the first |marker| of its output, up to the next empty line, on one
+// line (the first report names the file; later ones only sum up).
 std::string ErrorText(const std::string& output, const char* marker) {
-  std::size_t at = output.rfind(marker);
+  std::size_t at = output.find(marker);
   if (at == std::string::npos) return std::string();
   std::string text;
   std::size_t pos = at + std::strlen(marker);
@@ -443,19 +444,25 @@ int SevenZipRunner::Execute(const std::vector<std::wstring>& arguments) {
 
   if (!WIFEXITED(status))
     throw SevenZipException("7-Zip ended by signal " + std::to_string(WTERMSIG(status)));
-  switch (WEXITSTATUS(status)) {
+  const int code = WEXITSTATUS(status);
+  auto failure = [&](const char* marker) {
+    std::string text = ErrorText(output, marker);
+    return SevenZipException(text.empty() ? "7-Zip ended with code " + std::to_string(code)
+                                          : text);
+  };
+  switch (code) {
     case 0:
       return missing.empty() && unreadable.empty() ? kSevenZipOk : kSevenZipWarnings;
     case 1:
       return kSevenZipWarnings;
     case 2:
       if (IsReading(command)) return kSevenZipErrors;
-      throw SevenZipException(ErrorText(output, "ERROR:"));
+      throw failure("ERROR:");
     case 7:
-      throw SevenZipException(ErrorText(output, "Command Line Error:"));
+      throw failure("Command Line Error:");
     case 8:
       throw std::bad_alloc();
     default:
-      throw SevenZipException("7-Zip ended with code " + std::to_string(WEXITSTATUS(status)));
+      throw failure("ERROR:");
   }
 }

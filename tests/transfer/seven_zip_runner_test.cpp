@@ -261,3 +261,15 @@ TEST_F(SevenZipRunnerTest, OperationsFromManyThreadsDoNotOverlap) {
     ++count;
   EXPECT_EQ(count, 3u);
 }
+
+TEST_F(SevenZipRunnerTest, AnUpdateThatFailsRaisesSevenZipsError) {
+  WriteFile(dir + "f", "1");
+  WriteFile(dir + "garbage.7z", "this is no archive");
+  try {
+    runner->Add(W(dir + "garbage.7z"), {W(dir + "f")}, L"", false);
+    FAIL() << "no exception";
+  } catch (const SevenZipException& e) {
+    EXPECT_NE(std::string(e.what()).find("garbage.7z"), std::string::npos) << e.what();
+  }
+  EXPECT_EQ(ReadFile(dir + "garbage.7z"), "this is no archive");
+}
