@@ -12,6 +12,8 @@ recorded in the store folder as <n>.json (method, path, headers) and <n>.body (t
   /gzip               answers gzip-compressed when the client accepts it
   /slow/<ms>          answers after <ms> milliseconds
   anything else       answers "ok"
+
+The server ends by itself when the process that started it is gone.
 """
 import argparse
 import gzip
@@ -139,7 +141,16 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
 
 
+def exit_with_parent():
+    parent = os.getppid()
+    while True:
+        time.sleep(0.5)
+        if os.getppid() != parent:
+            os._exit(0)
+
+
 def main():
+    threading.Thread(target=exit_with_parent, daemon=True).start()
     parser = argparse.ArgumentParser()
     parser.add_argument("--store", required=True)
     parser.add_argument("--files", default="")
