@@ -235,3 +235,20 @@ TEST_F(HttpProviderTest, TlsWithoutCaAcceptsSelfSignedAndWithCaVerifies) {
   cfg.caInfo = other.c_str();
   EXPECT_EQ(HttpProvider::getRequest(server->Url("hello"), &body, AppendTo, &cfg), 60);
 }
+
+TEST_F(HttpProviderTest, ARetriedUploadSendsTheWholeFormAgain) {
+  Start();
+  std::string file = root.path() + "big.bin";
+  std::string data(3 << 20, 'q');
+  WriteFile(file, data);
+  HttpCfg cfg = Cfg(2);
+  std::string files = "{\"name\":\"answer\",\"file\":\"" + file + "\"}";
+  ASSERT_EQ(HttpProvider::uploadRequest(server->Url("drop/u/1"), files, "{\"k\":\"v\"}", &body,
+                                        AppendTo, &cfg),
+            0);
+  auto parts = ParseMultipart(server->Requests().at(0));
+  ASSERT_EQ(parts.size(), 2u);
+  EXPECT_EQ(parts[0].data.size(), data.size());
+  EXPECT_EQ(parts[0].data, data);
+  EXPECT_EQ(parts[1].data, "v");
+}
