@@ -252,3 +252,26 @@ TEST_F(HttpProviderTest, ARetriedUploadSendsTheWholeFormAgain) {
   EXPECT_EQ(parts[0].data, data);
   EXPECT_EQ(parts[1].data, "v");
 }
+
+TEST_F(HttpProviderTest, ClientCertificateWithEncryptedKey) {
+  std::string cert = root.path() + "client-cert.pem";
+  std::string key = root.path() + "client-key.pem";
+  ASSERT_EQ(RunProgram({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                        "ec_paramgen_curve:prime256v1", "-keyout", key, "-out", cert, "-days",
+                        "1", "-subj", "/CN=candidate", "-passout", "pass:geheim"}),
+            0);
+  server = std::make_unique<LocalHttpServer>(store, true, "", cert);
+  HttpCfg cfg = Cfg();
+  EXPECT_NE(HttpProvider::getRequest(server->Url("hello"), &body, AppendTo, &cfg), 0)
+      << "no client certificate";
+  cfg.sslCertType = "PEM";
+  cfg.sslCert = cert.c_str();
+  cfg.sslKeyType = "PEM";
+  cfg.sslKey = key.c_str();
+  cfg.keyPasswd = "wrong";
+  EXPECT_EQ(HttpProvider::getRequest(server->Url("hello"), &body, AppendTo, &cfg), 58);
+  cfg.keyPasswd = "geheim";
+  body.clear();
+  EXPECT_EQ(HttpProvider::getRequest(server->Url("hello"), &body, AppendTo, &cfg), 0);
+  EXPECT_EQ(body, "你好，考生");
+}

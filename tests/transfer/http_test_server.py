@@ -156,6 +156,7 @@ def main():
     parser.add_argument("--files", default="")
     parser.add_argument("--cert", default="")
     parser.add_argument("--key", default="")
+    parser.add_argument("--client-ca", default="")
     args = parser.parse_args()
     server = Server(("127.0.0.1", 0), Handler)
     server.store = args.store
@@ -163,6 +164,9 @@ def main():
     if args.cert:
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(args.cert, args.key)
+        if args.client_ca:
+            context.verify_mode = ssl.CERT_REQUIRED
+            context.load_verify_locations(cafile=args.client_ca)
         server.socket = context.wrap_socket(server.socket, server_side=True)
     sys.stdout.write("%d\n" % server.server_address[1])
     sys.stdout.flush()

@@ -145,8 +145,10 @@ inline std::vector<FormPart> ParseMultipart(const RecordedRequest& request) {
 class LocalHttpServer {
  public:
   // Serves |filesDir| under /files/ and records into |storeDir| (both exist). With |tls| the
-  // server speaks HTTPS with a self-signed certificate for 127.0.0.1 made now.
-  LocalHttpServer(const std::string& storeDir, bool tls = false, std::string filesDir = "")
+  // server speaks HTTPS with a self-signed certificate for 127.0.0.1 made now, and with
+  // |clientCa| it accepts only clients whose certificate that file holds.
+  LocalHttpServer(const std::string& storeDir, bool tls = false, std::string filesDir = "",
+                  const std::string& clientCa = "")
       : store_(storeDir) {
     std::string script = ScriptPath();
     std::vector<std::string> argv{"python3", script, "--store", storeDir};
@@ -165,6 +167,7 @@ class LocalHttpServer {
                           &output);
       if (rc != 0) throw std::runtime_error("openssl failed: " + output);
       argv.insert(argv.end(), {"--cert", cert_, "--key", key_});
+      if (!clientCa.empty()) argv.insert(argv.end(), {"--client-ca", clientCa});
     }
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
