@@ -3,6 +3,7 @@
 // by "curl -F", and download of a 100 MB file against "curl -o". Prints the ratios at the end.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -153,6 +154,7 @@ void BM_CurlDownload(benchmark::State& st) {
 // Keeps each benchmark's mean real time per repetition for the ratios.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  RatioReporter() : ConsoleReporter(isatty(1) ? OO_Defaults : OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.iterations == 0) continue;
