@@ -135,7 +135,7 @@ ConcreteCommandDownloadFile::ConcreteCommandDownloadFile(const char* logWord,
 ConcreteCommandDownloadFile::~ConcreteCommandDownloadFile() { Log("destructor"); }
 
 void ConcreteCommandDownloadFile::execute(std::string& reply) {
-  RunningGuard guard(running);
+  RunningGuard guard(*this);
   Log("execute");
   std::string folder = TargetFolder();
   if (downloadFiles(reply, folder) && uncompressFiles(reply, folder)) ReplySuccess(reply);

@@ -1,5 +1,6 @@
 #include "exam_commands/server_commands.h"
 
+#include "exam_commands/session_names.h"
 #include "exam_commands/transfer_commands.h"
 #include "shell/commands/main_state.h"
 #include "shell/core/helpers.h"
@@ -31,7 +32,7 @@ ConcreteCommandPostRequest::ConcreteCommandPostRequest(const CommandRequest& req
 ConcreteCommandPostRequest::~ConcreteCommandPostRequest() { Log("destructor"); }
 
 void ConcreteCommandPostRequest::execute(std::string& reply) {
-  RunningGuard guard(running);
+  RunningGuard guard(*this);
   Log("execute");
   org_trellik::HttpCfg cfg;
   cfg.timeout = timeout_;
@@ -64,7 +65,9 @@ ConcreteCommandPutFile::ConcreteCommandPutFile(const CommandRequest& request)
     params_ = WriteJson(v["params"]);
     retry_ = IntOr(v, "retry", 3);
     const Json::Value& file = v["file"];
-    localPath_ = g_pMainDlg->Session().cacheFolder + file["file"].asString();
+    const std::string name = file["file"].asString();
+    // The file is sent to the server: a name that leaves the cache folder could send any file.
+    if (IsContainedName(name)) localPath_ = g_pMainDlg->Session().cacheFolder + name;
     if (!file.isNull()) {
       // The part keeps the page's name and carries the full local path.
       Json::Value part = file;
@@ -77,7 +80,7 @@ ConcreteCommandPutFile::ConcreteCommandPutFile(const CommandRequest& request)
 ConcreteCommandPutFile::~ConcreteCommandPutFile() { Log("destructor"); }
 
 void ConcreteCommandPutFile::execute(std::string& reply) {
-  RunningGuard guard(running);
+  RunningGuard guard(*this);
   Log("execute");
   if (!IsExistingFile(localPath_)) {
     BuildCallbackJson(0, "", kPutFileFailed, reply);

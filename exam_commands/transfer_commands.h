@@ -2,7 +2,6 @@
 // downloadapp, postrequest, upload and uploadanswer.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <string>
 
@@ -17,15 +16,3 @@ std::size_t ResponseBodySink(char* data, std::size_t size, std::size_t count, vo
 // otherwise the server base URL is put in front, after one leading "/" is dropped when
 // |dropLeadingSlash| is set.
 std::string CompleteServerUrl(const std::string& url, bool dropLeadingSlash);
-
-// Clears a command's running flag on every way out of execute, exceptions included.
-class RunningGuard {
- public:
-  explicit RunningGuard(std::atomic<bool>& running) : running_(running) {}
-  ~RunningGuard() { running_ = false; }
-  RunningGuard(const RunningGuard&) = delete;
-  RunningGuard& operator=(const RunningGuard&) = delete;
-
- private:
-  std::atomic<bool>& running_;
-};

@@ -35,7 +35,7 @@ ConcreteCommandUploadAnswer::ConcreteCommandUploadAnswer(const CommandRequest& r
 ConcreteCommandUploadAnswer::~ConcreteCommandUploadAnswer() { Log("destructor"); }
 
 void ConcreteCommandUploadAnswer::execute(std::string& reply) {
-  RunningGuard guard(running);
+  RunningGuard guard(*this);
   Log("execute");
   {
     // An answer document being written is neither packed half-written nor removed.

@@ -92,6 +92,15 @@ TEST_F(ServerCommandsTest, UploadOfAMissingFileSendsNothingAndFailuresShareOneTe
   EXPECT_EQ(Dispatch("upload", "{\"url\":\"up\",\"file\":{\"name\":\"a\",\"file\":\"no.wav\"}}"),
             failed);
   EXPECT_EQ(Dispatch("upload", "{\"url\":\"up\"}"), failed);
+  // Files outside the cache folder are never sent, however the name reaches them.
+  WriteFile(root.path() + "secret.txt", "secret");
+  const std::string outside = "../../secret.txt";
+  ASSERT_TRUE(IsExistingFile(session.cacheFolder + outside));
+  for (const std::string& name : {outside, root.path() + "secret.txt", std::string("..\\\\x")}) {
+    EXPECT_EQ(Dispatch("upload",
+                       "{\"url\":\"up\",\"file\":{\"name\":\"a\",\"file\":\"" + name + "\"}}"),
+              failed);
+  }
   EXPECT_TRUE(server->Requests().empty());
 
   WriteFile(session.cacheFolder + "a.wav", "RIFF");
