@@ -152,7 +152,9 @@ class GtkBrowser : public CefBrowser, public CefBrowserHost, public CefRefCounte
                     const CefBrowserSettings& settings) override;
 
   // --- the layer's own
-  bool Usable() const { return !closed_ && view_ != nullptr && CefCurrentlyOn(TID_UI); }
+  bool Usable() const {
+    return !closed_ && !view_gone_ && view_ != nullptr && CefCurrentlyOn(TID_UI);
+  }
   std::string Uri() const {
     const char* u = (view_ && !closed_) ? webkit_web_view_get_uri(view_) : nullptr;
     return u ? u : "";
@@ -223,6 +225,7 @@ class GtkBrowser : public CefBrowser, public CefBrowserHost, public CefRefCounte
   bool closing_ = false;
   bool closed_ = false;
   bool inspector_hooked_ = false;
+  bool view_gone_ = false;  // the view widget was destroyed; the close completes soon
   // The last key event seen: WebKit hands a key the page did not handle back to the toplevel,
   // which delivers it to the view a second time.
   guint32 last_key_time_ = 0;
@@ -353,6 +356,7 @@ gboolean OnKey(GtkWidget*, GdkEventKey* ev, GtkBrowser* b) {
 }
 
 void OnViewDestroyed(GtkWidget*, GtkBrowser* b) {
+  b->view_gone_ = true;
   if (b->closed_) return;
   CefRefPtr<GtkBrowser> keep = b;
   CefPostTask(TID_UI, [keep]() { keep->FinishClose(); });
