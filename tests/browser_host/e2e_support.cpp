@@ -1,5 +1,6 @@
 #include "tests/browser_host/e2e_support.h"
 
+#include <gdk/gdkx.h>
 #include <glib/gstdio.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "browser_host/client_handler.h"
 #include "browser_host/kvb_api.h"
+#include "browser_host/text_convert.h"
 
 namespace {
 
@@ -75,6 +77,12 @@ std::string E2E::WriteFile(const std::string& name, const std::string& contents)
   std::ofstream(path, std::ios::binary) << contents;
   return path;
 }
+
+std::string E2E::WindowXid() {
+  return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(g_window)));
+}
+
+std::string E2E::ModuleFolder() { return GetModuleFolder(); }
 
 int E2E::RunCommand(const std::string& command) { return std::system(command.c_str()); }
 

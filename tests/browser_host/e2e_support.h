@@ -39,6 +39,8 @@ class E2E {
   static GtkWidget* view();  // the main browser's view
   static std::string WriteFile(const std::string& name, const std::string& contents);
   static int RunCommand(const std::string& command);
+  static std::string ModuleFolder();
+  static std::string WindowXid();  // the X window of window()
 };
 
 // The page helpers every test page includes: send(name, params, type, cb) and report(what).
