@@ -28,7 +28,7 @@ std::string g_temp;
 const char* Dispatch(const char* region, const char* name, const char* params, const char* type) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_records.push_back({region, name, params, type});
+    g_records.push_back({region, name, params, type, std::chrono::steady_clock::now()});
   }
   static thread_local std::string reply;
   std::string n = name;
@@ -137,11 +137,18 @@ void E2E::Run(const std::string& url, const std::function<void()>& body) {
 
 bool E2E::PumpUntil(const std::function<bool()>& done, int ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  // Wakes the blocking iteration now and then, so the deadline is seen.
+  guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  bool ok = true;
   while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    if (std::chrono::steady_clock::now() > deadline) {
+      ok = false;
+      break;
+    }
+    g_main_context_iteration(nullptr, TRUE);
   }
-  return true;
+  g_source_remove(tick);
+  return ok;
 }
 
 void E2E::Pump(int ms) {

@@ -2,6 +2,7 @@
 // commands recorded by a dispatch callback of the test.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,6 +12,7 @@
 
 struct DispatchRecord {
   std::string region, name, params, type;
+  std::chrono::steady_clock::time_point at;
 };
 
 class E2E {
