@@ -74,5 +74,6 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   KVBCefShutdown();
+  E2E::Cleanup();
   return 0;
 }

@@ -72,6 +72,10 @@ void E2E::Init() {
 
 std::string E2E::TempDir() { return g_temp; }
 
+void E2E::Cleanup() {
+  if (g_temp.size() > 5) RunCommand("rm -rf '" + g_temp + "'");
+}
+
 std::string E2E::WriteFile(const std::string& name, const std::string& contents) {
   std::string path = g_temp + name;
   std::ofstream(path, std::ios::binary) << contents;

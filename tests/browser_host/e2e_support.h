@@ -18,6 +18,7 @@ struct DispatchRecord {
 class E2E {
  public:
   static void Init();  // once per process, before any test
+  static void Cleanup();  // removes the process's folder
   static std::string TempDir();  // a fresh folder of this process
 
   // Runs |body| inside the browser's message loop once the main browser has loaded |url|,
