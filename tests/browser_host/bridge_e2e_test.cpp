@@ -166,3 +166,19 @@ TEST(PageBridge, ExecJsFromAnotherThreadRunsInThePageAndIsHarmlessAfterClose) {
   ASSERT_EQ(E2E::RecordsOf("report").size(), 1u);  // nothing of the late call reached a page
   EXPECT_EQ(Reports()[0]["t"].asString(), "worker");
 }
+
+TEST(PageBridge, ManyRequestsInFlightAreAllAnsweredEachToItsOwnCallback) {
+  std::string url = Page("many.html",
+                         "var n=300,got=0,wrong=0;"
+                         "for(var i=0;i<n;i++)(function(i){send('Cmd.many','p'+i,'0',function(nm,a){"
+                         "if(a[0]!=='reply:Cmd|many|p'+i+'|0')wrong++;"
+                         "if(++got===n)report({got:got,wrong:wrong});});})(i);");
+  E2E::Run(url, [] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1, 30000));
+    Json::Value r = Reports()[0];
+    EXPECT_EQ(r["got"].asInt(), 300);
+    EXPECT_EQ(r["wrong"].asInt(), 0);
+    EXPECT_EQ(E2E::RecordsOf("many").size(), 300u);
+    KVBCloseCEFMainBrowser();
+  });
+}

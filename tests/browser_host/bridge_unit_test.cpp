@@ -2,6 +2,9 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "browser_host/app_extension.h"
 #include "browser_host/binding_extension.h"
 #include "browser_host/key_filter.h"
@@ -229,4 +232,37 @@ TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
             "f=function(a){function readFileAll(){return D(\"readFileAll\",this,arguments);}"
             "return readFileAll(a);};");
   EXPECT_EQ(std::string(kAppExtensionScript).find('\n'), std::string::npos);
+}
+
+namespace {
+
+class WaitAll : public Kestrow::Base::KeTask {
+ public:
+  WaitAll(std::mutex& m, std::condition_variable& cv, int& arrived, int total)
+      : m_(m), cv_(cv), arrived_(arrived), total_(total) {}
+  void Run() override {
+    std::unique_lock<std::mutex> lock(m_);
+    ++arrived_;
+    cv_.notify_all();
+    cv_.wait_for(lock, std::chrono::seconds(20), [this] { return arrived_ >= total_; });
+  }
+
+ private:
+  std::mutex& m_;
+  std::condition_variable& cv_;
+  int& arrived_;
+  int total_;
+};
+
+}  // namespace
+
+TEST(WorkPool, GrowsWithBlockedItems) {
+  // Every item waits until all have started: a pool of fixed size would stall.
+  std::mutex m;
+  std::condition_variable cv;
+  int arrived = 0;
+  const int total = 64;
+  for (int i = 0; i < total; ++i) ASSERT_TRUE(QueueKeTask(new WaitAll(m, cv, arrived, total), false));
+  std::unique_lock<std::mutex> lock(m);
+  EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= total; }));
 }
