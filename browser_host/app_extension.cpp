@@ -42,7 +42,9 @@ std::string Compact(const Json::Value& value) {
   return Json::writeString(b, value);
 }
 
-bool IsStringArg(const CefV8ValueList& a, size_t i) { return i < a.size() && a[i] && a[i]->IsString(); }
+bool IsStringArg(const CefV8ValueList& a, size_t i) {
+  return i < a.size() && a[i] && a[i]->IsString();
+}
 
 std::string ValidUtf8(const std::string& text) {
   if (g_utf8_validate(text.data(), text.size(), nullptr)) return text;
@@ -95,17 +97,27 @@ void CopyListToV8Array(CefRefPtr<CefListValue> source, CefRefPtr<CefV8Value> tar
 void CopyListValueToV8(CefRefPtr<CefV8Value> target, CefRefPtr<CefListValue> source, int index) {
   CefRefPtr<CefV8Value> value;
   switch (source->GetType(index)) {
-    case VTYPE_BOOL: value = CefV8Value::CreateBool(source->GetBool(index)); break;
-    case VTYPE_INT: value = CefV8Value::CreateInt(source->GetInt(index)); break;
-    case VTYPE_DOUBLE: value = CefV8Value::CreateDouble(source->GetDouble(index)); break;
-    case VTYPE_STRING: value = CefV8Value::CreateString(source->GetString(index)); break;
+    case VTYPE_BOOL:
+      value = CefV8Value::CreateBool(source->GetBool(index));
+      break;
+    case VTYPE_INT:
+      value = CefV8Value::CreateInt(source->GetInt(index));
+      break;
+    case VTYPE_DOUBLE:
+      value = CefV8Value::CreateDouble(source->GetDouble(index));
+      break;
+    case VTYPE_STRING:
+      value = CefV8Value::CreateString(source->GetString(index));
+      break;
     case VTYPE_LIST: {
       CefRefPtr<CefListValue> list = source->GetList(index);
       value = CefV8Value::CreateArray(static_cast<int>(list->GetSize()));
       CopyListToV8Array(list, value);
       break;
     }
-    default: value = CefV8Value::CreateNull(); break;
+    default:
+      value = CefV8Value::CreateNull();
+      break;
   }
   target->SetValue(index, value);
 }
@@ -130,9 +142,8 @@ bool ClientAppExtensionHandler::Execute(const CefString& name, CefRefPtr<CefV8Va
     std::wstring pageName = arguments[0]->GetStringValue().ToWString();
     // Wraps instead of overflowing; a wrapped 0 is refused by the program like any 0.
     g_funcId = static_cast<int>(static_cast<unsigned>(g_funcId) + 1u);
-    std::string json = MakeCallbackInfoJson(browser->GetIdentifier(),
-                                            WStringToString(pageName, CP_ACP),
-                                            frame->GetIdentifier());
+    std::string json = MakeCallbackInfoJson(
+        browser->GetIdentifier(), WStringToString(pageName, CP_ACP), frame->GetIdentifier());
     CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(json);
     if (count == 2 && arguments[1] && arguments[1]->IsArray())
       CopyV8ArrayToList(arguments[1], message->GetArgumentList());
@@ -150,9 +161,8 @@ bool ClientAppExtensionHandler::Execute(const CefString& name, CefRefPtr<CefV8Va
       return true;
     }
     std::wstring pageName = arguments[0]->GetStringValue().ToWString();
-    std::string key = MakeCallbackInfoJson(browser->GetIdentifier(),
-                                           WStringToString(pageName, CP_ACP),
-                                           frame->GetIdentifier());
+    std::string key = MakeCallbackInfoJson(
+        browser->GetIdentifier(), WStringToString(pageName, CP_ACP), frame->GetIdentifier());
     app_->SetMessageCallback(key, {context, object, arguments[1]});
   } else if (n == "readFileAll") {
     if (count != 1 || !IsStringArg(arguments, 0)) {

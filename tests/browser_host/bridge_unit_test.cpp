@@ -31,8 +31,8 @@ TEST(RequestName, IsCompactSortedJsonWithALineFeed) {
 TEST(RequestName, ParsingAcceptsOnlyAnIntegerIdAndATextName) {
   int id = 0;
   std::string fn;
-  EXPECT_TRUE(ParseCallbackInfo("{\"browserID\":1,\"frameID\":2,\"funcID\":-1,\"funcName\":\"a.b\"}\n",
-                                id, fn));
+  EXPECT_TRUE(ParseCallbackInfo(
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":-1,\"funcName\":\"a.b\"}\n", id, fn));
   EXPECT_EQ(id, -1);
   EXPECT_EQ(fn, "a.b");
   for (const char* bad :
@@ -110,7 +110,8 @@ TEST(PageCommand, RefusedCommands) {
   EXPECT_FALSE(ParseBindingCommand(Message("a.b", 3, {"p", "0", "x"}), c));
   EXPECT_FALSE(ParseBindingCommand(
       CefProcessMessage::Create("{\"funcID\":\"1\",\"funcName\":\"a.b\"}\n"), c));
-  EXPECT_FALSE(ParseBindingCommand(CefProcessMessage::Create("ClientRenderer.FocusedNodeChanged"), c));
+  EXPECT_FALSE(
+      ParseBindingCommand(CefProcessMessage::Create("ClientRenderer.FocusedNodeChanged"), c));
 }
 
 TEST(KeyFilter, BackspaceOutsideFieldsAndSystemF5) {
@@ -176,8 +177,9 @@ TEST(ValueConversion, ScriptArraysToListsAndBack) {
   CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
   ctx->Enter();
   CefRefPtr<CefV8Value> a = cef_internal::Evaluate(
-      ctx, "['s', true, 5, 1.5, 3000000000, -0, [1, ['x']], {}, null, undefined, function(){}, "
-           "-2147483648, 2147483648]");
+      ctx,
+      "['s', true, 5, 1.5, 3000000000, -0, [1, ['x']], {}, null, undefined, function(){}, "
+      "-2147483648, 2147483648]");
   ASSERT_TRUE(a && a->IsArray());
   CefRefPtr<CefListValue> l = CefListValue::Create();
   CopyV8ArrayToList(a, l);
@@ -220,7 +222,8 @@ TEST(ValueConversion, CallingAFunctionWithItsReceiver) {
   CefRefPtr<CefV8Value> r = f->ExecuteFunction(self, {CefV8Value::CreateInt(2)});
   ASSERT_TRUE(r);
   EXPECT_EQ(r->GetIntValue(), 42);
-  CefRefPtr<CefV8Value> thrower = cef_internal::Evaluate(ctx, "(function(){throw new Error('x');})");
+  CefRefPtr<CefV8Value> thrower =
+      cef_internal::Evaluate(ctx, "(function(){throw new Error('x');})");
   EXPECT_FALSE(thrower->ExecuteFunction(self, {}));
   ctx->Exit();
 }
@@ -262,7 +265,8 @@ TEST(WorkPool, GrowsWithBlockedItems) {
   std::condition_variable cv;
   int arrived = 0;
   const int total = 64;
-  for (int i = 0; i < total; ++i) ASSERT_TRUE(QueueKeTask(new WaitAll(m, cv, arrived, total), false));
+  for (int i = 0; i < total; ++i)
+    ASSERT_TRUE(QueueKeTask(new WaitAll(m, cv, arrived, total), false));
   std::unique_lock<std::mutex> lock(m);
   EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= total; }));
 }

@@ -142,7 +142,8 @@ void E2E::Run(const std::string& url, const std::function<void()>& body) {
 bool E2E::PumpUntil(const std::function<bool()>& done, int ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   // Wakes the blocking iteration now and then, so the deadline is seen.
-  guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  guint tick = g_timeout_add(
+      5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   bool ok = true;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) {
