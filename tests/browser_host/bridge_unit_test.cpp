@@ -234,7 +234,9 @@ TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
   EXPECT_EQ(bound,
             "f=function(a){function readFileAll(){return D(\"readFileAll\",this,arguments);}"
             "return readFileAll(a);};");
-  EXPECT_EQ(std::string(kAppExtensionScript).find('\n'), std::string::npos);
+  std::string script = kAppExtensionScript;
+  EXPECT_EQ(script.find('\n'), std::string::npos);
+  EXPECT_EQ(script.size(), 1206u);
 }
 
 namespace {
