@@ -417,7 +417,15 @@ void GtkBrowser::Attach(const CefWindowInfo& info, const std::string& url) {
   if (!url.empty()) webkit_web_view_load_uri(view_, url.c_str());
 }
 
-gboolean OnInspectorAttach(WebKitWebInspector*, GtkBrowser*) { return TRUE; }
+// The developer tools live in a window of their own, never docked into the page's window.
+gboolean OnInspectorAttach(WebKitWebInspector* inspector, GtkBrowser*) {
+  g_object_ref(inspector);
+  CefPostTask(TID_UI, [inspector]() {
+    if (webkit_web_inspector_is_attached(inspector)) webkit_web_inspector_detach(inspector);
+    g_object_unref(inspector);
+  });
+  return FALSE;
+}
 
 void OnInspectorClosed(WebKitWebInspector*, GtkBrowser* inspected) {
   if (inspected->devtools_) {
@@ -433,8 +441,8 @@ void GtkBrowser::ShowDevTools(const CefWindowInfo&, CefRefPtr<CefClient> client,
   WebKitWebInspector* inspector = webkit_web_view_get_inspector(view_);
   if (!inspector_hooked_) {
     inspector_hooked_ = true;
-    g_signal_connect(inspector, "attach", G_CALLBACK(OnInspectorAttach), this);
     g_signal_connect(inspector, "closed", G_CALLBACK(OnInspectorClosed), this);
+    g_signal_connect(inspector, "attach", G_CALLBACK(OnInspectorAttach), this);
   }
   if (devtools_) {
     webkit_web_inspector_show(inspector);

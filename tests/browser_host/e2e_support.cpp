@@ -122,6 +122,8 @@ void E2E::Run(const std::string& url, const std::function<void()>& body) {
               KVBNavigate(c->url.c_str());
               E2E::PumpUntil([before] { return E2E::loadEnds() > before; });
               (*c->body)();
+              // A body that stopped early (a failed assertion) leaves browsers open.
+              if (ClientHandler::GetLiveBrowserCount() > 0) KVBCloseAllBrowsers();
               return G_SOURCE_REMOVE;
             },
             c);
