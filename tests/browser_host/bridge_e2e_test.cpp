@@ -187,3 +187,21 @@ TEST(PageBridge, ManyRequestsInFlightAreAllAnsweredEachToItsOwnCallback) {
     KVBCloseCEFMainBrowser();
   });
 }
+
+TEST(PageBridge, AReplyAfterThePageWentIsDropped) {
+  std::string next = Page("next.html",
+                          "setTimeout(function(){send('Cmd.after','','0',function(n,a){"
+                          "report({args:a});});},700);");
+  std::string url = Page("leave.html",
+                         "send('Cmd.slow','','0',function(){report({old:true});});"
+                         "location.href='next.html';");
+  E2E::Run(url, [] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1));
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_FALSE(reports[0].isMember("old"));
+    EXPECT_EQ(reports[0]["args"][0].asString(), "reply:Cmd|after||0");
+    EXPECT_EQ(E2E::RecordsOf("slow").size(), 1u);
+    KVBCloseCEFMainBrowser();
+  });
+}
