@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 
 #include "browser_host/app_extension.h"
@@ -241,21 +242,27 @@ TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
 
 namespace {
 
+struct Rendezvous {
+  std::mutex m;
+  std::condition_variable cv;
+  int arrived = 0;
+  int left = 0;
+};
+
 class WaitAll : public Kestrow::Base::KeTask {
  public:
-  WaitAll(std::mutex& m, std::condition_variable& cv, int& arrived, int total)
-      : m_(m), cv_(cv), arrived_(arrived), total_(total) {}
+  WaitAll(std::shared_ptr<Rendezvous> r, int total) : r_(std::move(r)), total_(total) {}
   void Run() override {
-    std::unique_lock<std::mutex> lock(m_);
-    ++arrived_;
-    cv_.notify_all();
-    cv_.wait_for(lock, std::chrono::seconds(20), [this] { return arrived_ >= total_; });
+    std::unique_lock<std::mutex> lock(r_->m);
+    ++r_->arrived;
+    r_->cv.notify_all();
+    r_->cv.wait_for(lock, std::chrono::seconds(20), [this] { return r_->arrived >= total_; });
+    ++r_->left;
+    r_->cv.notify_all();
   }
 
  private:
-  std::mutex& m_;
-  std::condition_variable& cv_;
-  int& arrived_;
+  std::shared_ptr<Rendezvous> r_;
   int total_;
 };
 
@@ -263,12 +270,10 @@ class WaitAll : public Kestrow::Base::KeTask {
 
 TEST(WorkPool, GrowsWithBlockedItems) {
   // Every item waits until all have started: a pool of fixed size would stall.
-  std::mutex m;
-  std::condition_variable cv;
-  int arrived = 0;
+  auto r = std::make_shared<Rendezvous>();
   const int total = 64;
-  for (int i = 0; i < total; ++i)
-    ASSERT_TRUE(QueueKeTask(new WaitAll(m, cv, arrived, total), false));
-  std::unique_lock<std::mutex> lock(m);
-  EXPECT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return arrived >= total; }));
+  for (int i = 0; i < total; ++i) ASSERT_TRUE(QueueKeTask(new WaitAll(r, total), false));
+  std::unique_lock<std::mutex> lock(r->m);
+  EXPECT_TRUE(r->cv.wait_for(lock, std::chrono::seconds(20), [&] { return r->arrived >= total; }));
+  EXPECT_TRUE(r->cv.wait_for(lock, std::chrono::seconds(20), [&] { return r->left >= total; }));
 }
