@@ -18,7 +18,8 @@ bmp -size 16x16 xc:'#3070c0' -fill white -draw 'roundrectangle 0,0 15,15 3,3' \
 button() {  # name width glyph-draw hover-colour
   local name=$1 w=$2 glyph=$3 hover=$4 parts=()
   for state in normal hover pressed; do
-    local bg=(-size "${w}x19" "gradient:$top-#3574c2")
+    # The normal picture is the caption itself where the button sits (rows 1 to 19 of 31).
+    local bg=(dialog/head_line.png -filter Triangle -resize "${w}x31!" -crop "${w}x19+0+0" +repage)
     [ "$state" = hover ] && bg=(-size "${w}x19" xc:"$hover")
     [ "$state" = pressed ] && bg=(-size "${w}x19" xc:'#1b467f')
     convert "${bg[@]}" -stroke white -strokewidth 1.6 -fill none -draw "$glyph" "/tmp/skin-$state.png"

@@ -29,17 +29,20 @@ void DrawImageSlice(cairo_t* cr, GdkPixbuf* image, int index, int count, double 
   if (!image || count <= 0 || width <= 0 || height <= 0) return;
   int slice = gdk_pixbuf_get_width(image) / count;
   int image_height = gdk_pixbuf_get_height(image);
-  if (slice <= 0 || image_height <= 0) return;
+  if (slice <= 0 || image_height <= 0 || index < 0 || index >= count) return;
+  // The picture alone, its edge pixels repeated outward, so stretching blends in nothing else.
+  GdkPixbuf* picture = gdk_pixbuf_new_subpixbuf(image, index * slice, 0, slice, image_height);
   cairo_save(cr);
   cairo_rectangle(cr, x, y, width, height);
   cairo_clip(cr);
   cairo_translate(cr, x, y);
   cairo_scale(cr, width / slice, height / image_height);
-  gdk_cairo_set_source_pixbuf(cr, image, -static_cast<double>(index) * slice, 0);
+  gdk_cairo_set_source_pixbuf(cr, picture, 0, 0);
+  cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
   cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-  cairo_rectangle(cr, 0, 0, slice, image_height);
-  cairo_fill(cr);
+  cairo_paint(cr);
   cairo_restore(cr);
+  g_object_unref(picture);
 }
 
 void DuiButton::init(GdkRectangle r, GdkPixbuf* img, int count, int buttonId) {
