@@ -1,0 +1,311 @@
+// The web-process half of the browser layer: a WebKit web extension that plays the program's
+// renderer. It gives every frame's script context the registered extensions, reports focus
+// changes and sub-frame loads, and carries process messages to and from the program.
+#include <webkit2/webkit-web-extension.h>
+
+#include <map>
+#include <set>
+
+#include "platform/cef/cef_app.h"
+#include "platform/cef/cef_internal.h"
+#include "platform/cef/cef_v8.h"
+
+namespace {
+
+WebKitWebExtension* g_extension = nullptr;
+CefRefPtr<CefApp> g_app;
+CefRefPtr<CefRenderProcessHandler> g_handler;
+
+class RenderBrowser;
+
+class RenderFrame : public CefFrame, public CefRefCounted<RenderFrame> {
+ public:
+  RenderFrame(CefRefPtr<CefBrowser> browser, WebKitFrame* frame)
+      : browser_(browser), frame_(WEBKIT_FRAME(g_object_ref(frame))) {}
+  ~RenderFrame() override { g_object_unref(frame_); }
+  bool IsMain() override { return webkit_frame_is_main_frame(frame_); }
+  int64_t GetIdentifier() override { return static_cast<int64_t>(webkit_frame_get_id(frame_)); }
+  CefString GetURL() override { return CefString(webkit_frame_get_uri(frame_)); }
+  CefRefPtr<CefBrowser> GetBrowser() override { return browser_; }
+  // Loading and running script are the program's business, through its own frame objects.
+  void LoadURL(const CefString&) override {}
+  void ExecuteJavaScript(const CefString&, const CefString&, int) override {}
+
+ private:
+  CefRefPtr<CefBrowser> browser_;
+  WebKitFrame* frame_;
+};
+
+class RenderBrowser : public CefBrowser, public CefRefCounted<RenderBrowser> {
+ public:
+  explicit RenderBrowser(WebKitWebPage* page) : page_(page), id_(webkit_web_page_get_id(page)) {}
+  CefRefPtr<CefBrowserHost> GetHost() override { return nullptr; }
+  int GetIdentifier() override { return static_cast<int>(id_); }
+  bool IsSame(CefRefPtr<CefBrowser> that) override {
+    return that && that->GetIdentifier() == GetIdentifier();
+  }
+  CefRefPtr<CefFrame> GetMainFrame() override {
+    if (!page_) return nullptr;
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    WebKitFrame* main = webkit_web_page_get_main_frame(page_);
+    G_GNUC_END_IGNORE_DEPRECATIONS
+    return new RenderFrame(this, main);
+  }
+  void GoBack() override {}
+  void GoForward() override {}
+  void Reload() override {}
+  void StopLoad() override {}
+  bool SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message) override {
+    if (target != PID_BROWSER || !page_ || !message) return false;
+    WebKitUserMessage* m = webkit_user_message_new(message->GetName().c_str(),
+                                                   CefListToVariant(message->GetArgumentList()));
+    webkit_web_page_send_message_to_view(page_, m, nullptr, nullptr, nullptr);
+    return true;
+  }
+  WebKitWebPage* page() const { return page_; }
+  void Detach() { page_ = nullptr; }
+
+ private:
+  WebKitWebPage* page_;  // not owned; cleared when the page goes
+  guint64 id_;
+};
+
+struct FrameState {
+  CefRefPtr<RenderBrowser> browser;
+  CefRefPtr<CefFrame> frame;
+  JSCContext* context = nullptr;  // the frame's present script context, owned by the registry
+};
+
+std::map<WebKitWebPage*, CefRefPtr<RenderBrowser>> g_browsers;
+std::map<WebKitFrame*, FrameState> g_frames;
+
+class FocusNode : public CefDOMNode, public CefRefCounted<FocusNode> {
+ public:
+  explicit FocusNode(bool editable) : editable_(editable) {}
+  bool IsEditable() override { return editable_; }
+
+ private:
+  bool editable_;
+};
+
+void ReleaseContext(FrameState& state) {
+  if (!state.context) return;
+  JSCContext* jsc = state.context;
+  state.context = nullptr;
+  CefRefPtr<CefV8Context> ctx = cef_internal::FindContext(jsc);
+  if (ctx && g_handler) g_handler->OnContextReleased(state.browser, state.frame, ctx);
+  cef_internal::ForgetContext(jsc);
+}
+
+void OnFrameGone(gpointer, GObject* where) {
+  auto it = g_frames.find(reinterpret_cast<WebKitFrame*>(where));
+  if (it == g_frames.end()) return;
+  ReleaseContext(it->second);
+  g_frames.erase(it);
+}
+
+void SendInternal(const CefRefPtr<RenderBrowser>& browser, const char* name, WebKitFrame* frame) {
+  CefRefPtr<CefProcessMessage> m = CefProcessMessage::Create(name);
+  CefRefPtr<CefListValue> args = m->GetArgumentList();
+  args->SetString(0, std::to_string(webkit_frame_get_id(frame)));
+  const char* uri = webkit_frame_get_uri(frame);
+  args->SetString(1, uri ? uri : "");
+  browser->SendProcessMessage(PID_BROWSER, m);
+}
+
+// The dispatcher behind every extension's native functions: (name, this, arguments).
+JSCValue* NativeDispatch(GPtrArray* args, gpointer data) {
+  auto* ext = static_cast<const cef_internal::Extension*>(data);
+  JSCContext* ctx = jsc_context_get_current();
+  if (args->len < 3) return jsc_value_new_undefined(ctx);
+  JSCValue* nameValue = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
+  gchar* name = jsc_value_to_string(nameValue);
+  CefRefPtr<CefV8Value> self = cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+  CefRefPtr<CefV8Value> list = cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 2)));
+  CefV8ValueList arguments;
+  int n = list->GetArrayLength();
+  for (int i = 0; i < n; ++i) arguments.push_back(list->GetValue(i));
+  CefRefPtr<CefV8Value> retval;
+  CefString exception;
+  bool handled = ext->handler->Execute(name ? name : "", self, arguments, retval, exception);
+  g_free(name);
+  if (!exception.empty()) {
+    jsc_context_throw(ctx, exception.c_str());
+    return jsc_value_new_undefined(ctx);
+  }
+  if (handled && retval) return JSC_VALUE(g_object_ref(cef_internal::JscOf(retval)));
+  return jsc_value_new_undefined(ctx);
+}
+
+// The layer's own hooks in a frame: focus moves between editable and other elements (also
+// when the focused element leaves the document, which fires no focusout), and the end of a
+// sub-frame's load.
+const char kFrameScript[] =
+    "(function(n,sub){"
+    "function ed(e){if(!e||e.nodeType!==1)return false;if(e.isContentEditable)return true;"
+    "var t=e.tagName;if(t==='TEXTAREA')return !e.readOnly&&!e.disabled;"
+    "if(t==='INPUT'){var y=(e.type||'text').toLowerCase();"
+    "return ['text','password','search','email','url','tel','number','date',"
+    "'datetime-local','month','time','week'].indexOf(y)>=0&&!e.readOnly&&!e.disabled;}"
+    "return false;}"
+    "var last=null;"
+    "document.addEventListener('focusin',function(v){last=v.target;n('focus',ed(v.target));},true);"
+    "document.addEventListener('focusout',function(v){if(!v.relatedTarget){last=null;"
+    "n('focus',false);}},true);"
+    "new MutationObserver(function(){if(last&&!last.isConnected){last=null;n('focus',false);}})"
+    ".observe(document,{childList:true,subtree:true});"
+    "if(sub)window.addEventListener('load',function(){n('loadend',false);});"
+    "})";
+
+struct FrameHook {
+  WebKitFrame* frame;
+};
+
+JSCValue* FrameHookCall(GPtrArray* args, gpointer data) {
+  auto* hook = static_cast<FrameHook*>(data);
+  JSCContext* ctx = jsc_context_get_current();
+  auto it = g_frames.find(hook->frame);
+  if (it == g_frames.end() || args->len < 2) return jsc_value_new_undefined(ctx);
+  gchar* what = jsc_value_to_string(static_cast<JSCValue*>(g_ptr_array_index(args, 0)));
+  bool flag = jsc_value_to_boolean(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+  std::string w = what ? what : "";
+  g_free(what);
+  FrameState& state = it->second;
+  if (w == "focus") {
+    if (g_handler) g_handler->OnFocusedNodeChanged(state.browser, state.frame, new FocusNode(flag));
+  } else if (w == "loadend") {
+    SendInternal(state.browser, cef_internal::kFrameLoadEnd, hook->frame);
+  }
+  return jsc_value_new_undefined(ctx);
+}
+
+void InstallInContext(JSCContext* ctx, WebKitFrame* frame) {
+  JSCValue* global = jsc_context_get_global_object(ctx);
+  for (const auto& ext : cef_internal::RegisteredExtensions()) {
+    JSCValue* fn = jsc_value_new_function_variadic(ctx, cef_internal::kNativeDispatcher,
+                                                   G_CALLBACK(NativeDispatch),
+                                                   const_cast<cef_internal::Extension*>(&ext),
+                                                   nullptr, JSC_TYPE_VALUE);
+    // Neither enumerable, writable nor configurable: a page can't replace it.
+    jsc_value_object_define_property_data(global, cef_internal::kNativeDispatcher,
+                                          static_cast<JSCValuePropertyFlags>(0), fn);
+    g_object_unref(fn);
+    std::string code = cef_internal::BindNativeFunctions(ext.code, cef_internal::kNativeDispatcher);
+    JSCValue* r = jsc_context_evaluate_with_source_uri(ctx, code.c_str(), code.size(),
+                                                       ext.name.c_str(), 1);
+    if (r) g_object_unref(r);
+    jsc_context_clear_exception(ctx);
+  }
+  g_object_unref(global);
+
+  JSCValue* factory = jsc_context_evaluate(ctx, kFrameScript, -1);
+  if (factory && jsc_value_is_function(factory)) {
+    auto* hook = new FrameHook{frame};
+    JSCValue* fn = jsc_value_new_function_variadic(
+        ctx, nullptr, G_CALLBACK(FrameHookCall), hook,
+        [](gpointer p) { delete static_cast<FrameHook*>(p); }, JSC_TYPE_VALUE);
+    JSCValue* sub = jsc_value_new_boolean(ctx, !webkit_frame_is_main_frame(frame));
+    JSCValue* params[] = {fn, sub};
+    JSCValue* r = jsc_value_function_callv(factory, 2, params);
+    if (r) g_object_unref(r);
+    g_object_unref(sub);
+    g_object_unref(fn);
+  }
+  if (factory) g_object_unref(factory);
+  jsc_context_clear_exception(ctx);
+}
+
+void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
+                           gpointer) {
+  if (world != webkit_script_world_get_default()) return;
+  auto b = g_browsers.find(page);
+  if (b == g_browsers.end()) return;
+  auto it = g_frames.find(frame);
+  if (it == g_frames.end()) {
+    FrameState state;
+    state.browser = b->second;
+    state.frame = new RenderFrame(b->second, frame);
+    it = g_frames.emplace(frame, state).first;
+    g_object_weak_ref(G_OBJECT(frame), OnFrameGone, nullptr);
+  } else {
+    ReleaseContext(it->second);
+  }
+  JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
+  if (!ctx) return;
+  CefRefPtr<CefV8Context> v8 = cef_internal::AddContext(ctx, b->second, it->second.frame);
+  it->second.context = ctx;
+  g_object_unref(ctx);  // the registry holds its own reference
+  InstallInContext(ctx, frame);
+  if (!webkit_frame_is_main_frame(frame))
+    SendInternal(b->second, cef_internal::kFrameLoadStart, frame);
+  if (g_handler) g_handler->OnContextCreated(b->second, it->second.frame, v8);
+}
+
+gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+  auto b = g_browsers.find(page);
+  if (b == g_browsers.end() || !g_handler) return FALSE;
+  CefRefPtr<CefProcessMessage> m =
+      CefProcessMessage::Create(webkit_user_message_get_name(message),
+                                CefListFromVariant(webkit_user_message_get_parameters(message)));
+  g_handler->OnProcessMessageReceived(b->second, PID_BROWSER, m);
+  return TRUE;
+}
+
+void OnPageGone(gpointer, GObject* where) {
+  auto* page = reinterpret_cast<WebKitWebPage*>(where);
+  auto b = g_browsers.find(page);
+  if (b == g_browsers.end()) return;
+  CefRefPtr<RenderBrowser> browser = b->second;
+  for (auto it = g_frames.begin(); it != g_frames.end();) {
+    if (it->second.browser == browser) {
+      ReleaseContext(it->second);
+      g_object_weak_unref(G_OBJECT(it->first), OnFrameGone, nullptr);
+      it = g_frames.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  browser->Detach();
+  g_browsers.erase(b);
+  if (g_handler) g_handler->OnBrowserDestroyed(browser);
+}
+
+void OnPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  CefRefPtr<RenderBrowser> browser = new RenderBrowser(page);
+  g_browsers[page] = browser;
+  g_signal_connect(page, "user-message-received", G_CALLBACK(OnUserMessage), nullptr);
+  g_object_weak_ref(G_OBJECT(page), OnPageGone, nullptr);
+  if (g_handler) g_handler->OnBrowserCreated(browser);
+}
+
+class Registrar : public CefSchemeRegistrar, public CefRefCounted<Registrar> {
+ public:
+  bool AddCustomScheme(const CefString&, bool, bool, bool) override { return true; }
+};
+
+}  // namespace
+
+int CefExecuteProcess(const CefMainArgs& args, CefRefPtr<CefApp> application) {
+  if (!application || !args.extension) return -1;
+  g_extension = static_cast<WebKitWebExtension*>(args.extension);
+  g_app = application;
+  g_handler = application->GetRenderProcessHandler();
+  application->OnRegisterCustomSchemes(new Registrar());
+  if (g_handler) {
+    GVariant* data = static_cast<GVariant*>(const_cast<void*>(args.user_data));
+    g_handler->OnRenderThreadCreated(CefListFromVariant(data));
+    g_handler->OnWebKitInitialized();
+  }
+  g_signal_connect(g_extension, "page-created", G_CALLBACK(OnPageCreated), nullptr);
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                   G_CALLBACK(OnWindowObjectCleared), nullptr);
+  return 0;
+}
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
+    WebKitWebExtension* extension, const GVariant* user_data) {
+  CefMainArgs args;
+  args.extension = extension;
+  args.user_data = user_data;
+  CefRendererEntry(args);
+}

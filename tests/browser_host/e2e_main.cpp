@@ -1,0 +1,17 @@
+#include <gtest/gtest.h>
+
+#include "browser_host/kvb_api.h"
+#include "tests/browser_host/e2e_support.h"
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  if (KVBExecProcess(nullptr) >= 0) return 1;
+  E2E::Init();
+  if (KVBCefInit() != 1) {
+    fprintf(stderr, "the browser layer did not start\n");
+    return 1;
+  }
+  int rc = RUN_ALL_TESTS();
+  KVBCefShutdown();
+  return rc;
+}

@@ -1,0 +1,45 @@
+// The real browser host in this process: a window, the main browser in it, the page's
+// commands recorded by a dispatch callback of the test.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtk/gtk.h>
+
+struct DispatchRecord {
+  std::string region, name, params, type;
+};
+
+class E2E {
+ public:
+  static void Init();  // once per process, before any test
+  static std::string TempDir();  // a fresh folder of this process
+
+  // Runs |body| inside the browser's message loop once the main browser has loaded |url|,
+  // and returns after the loop has ended (|body| closes the browsers).
+  static void Run(const std::string& url, const std::function<void()>& body);
+
+  // Iterates the main context until |done| or |ms| have passed; returns done().
+  static bool PumpUntil(const std::function<bool()>& done, int ms = 10000);
+  static void Pump(int ms);
+
+  static std::vector<DispatchRecord> Records();
+  static std::vector<DispatchRecord> RecordsOf(const std::string& name);
+  static bool WaitForRecord(const std::string& name, size_t count = 1, int ms = 10000);
+  static void ClearRecords();
+
+  static int loadEnds();
+  static int loadStarts();
+  static std::vector<std::string> loadEndUrls();
+  static bool loopRunning();
+  static GtkWidget* window();
+  static GtkWidget* view();  // the main browser's view
+  static std::string WriteFile(const std::string& name, const std::string& contents);
+  static int RunCommand(const std::string& command);
+};
+
+// The page helpers every test page includes: send(name, params, type, cb) and report(what).
+extern const char kPageHelpers[];
