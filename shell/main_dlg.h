@@ -46,6 +46,8 @@ class CMainDlg : public MainDlgState {
   void OnLoadStart();
   // The close question; OK ends the run with code 2.
   void OnCancel();
+  // The teardown, then the loop is told to quit with |code|.
+  void EndRun(int code);
 
  private:
   // What commands may ask of the window, from any thread.
@@ -84,7 +86,6 @@ class CMainDlg : public MainDlgState {
   void SetGoImage(bool edited);
   bool KeyboardProc(GdkEventKey* event);
   void OnDestroy();
-  void EndRun(int code);
   void Quit(int code);
   void ConnectKeyboard(GtkWidget* window);
 

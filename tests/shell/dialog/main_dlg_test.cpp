@@ -1,0 +1,126 @@
+// The main dialog without a browser: its start-up when the log cannot be written, and its
+// teardown with a command still running.
+#include "shell/main_dlg.h"
+
+#include <gtk/gtk.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "shell/commands/dispatcher.h"
+#include "shell/core/helpers.h"
+#include "shell/core/program_log.h"
+#include "shell/skin_frame.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// What the slow command saw when it finished, after it had been asked to stop.
+std::atomic<bool> g_started{false};
+std::atomic<bool> g_recordStillThere{false};
+std::atomic<bool> g_finished{false};
+
+// Goes on for a while after being stopped, then looks at the download table, as a download
+// winding down would.
+class SlowCommand : public Command {
+ public:
+  explicit SlowCommand(const CommandRequest& r) : Command("slow", r) {}
+  void execute(std::string& reply) override {
+    g_started = true;
+    while (running) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    {
+      std::lock_guard<std::mutex> lock(g_pMainDlg->downloadLock);
+      g_recordStillThere = g_pMainDlg->downloads.count("/tmp/file.part") == 1;
+    }
+    BuildCallbackJson(1, "done", "", reply);
+    g_finished = true;
+  }
+  void stop() override { running = false; }
+};
+
+class MainDlgTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    SkinImageCache::Instance().SetSkinPath(GetModuleDir() + "Skins/Default/");
+  }
+  void SetUp() override { setenv("APPDATA", root.path().c_str(), 1); }
+  void TearDown() override {
+    ShutdownLog();
+    unsetenv("APPDATA");
+    g_pMainDlg = nullptr;
+  }
+  static void Spin(int ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      while (g_main_context_iteration(nullptr, FALSE)) {
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  TempDir root;
+};
+
+TEST_F(MainDlgTest, StartsWithoutItsLog) {
+  // The per-user folder cannot be made: a file stands where it would go.
+  std::ofstream(root.path() + "Quellwick") << "in the way";
+  CMainDlg dialog;
+  g_pMainDlg = &dialog;
+  ASSERT_TRUE(dialog.Create());
+  EXPECT_EQ(dialog.dataDir, root.path() + "Quellwick/");
+  EXPECT_EQ(dialog.Session().cacheFolder, root.path() + "Quellwick/cache/");
+  dialog.EndRun(2);
+}
+
+TEST_F(MainDlgTest, TeardownWaitsForCommandsBeforeFreeingTheirRecordsAndRefusesNewOnes) {
+  CommandFactory::Register("test", &MakeCommand<SlowCommand>);
+  auto dialog = std::make_unique<CMainDlg>();
+  g_pMainDlg = dialog.get();
+  ASSERT_TRUE(dialog->Create());
+  {
+    std::lock_guard<std::mutex> lock(dialog->downloadLock);
+    dialog->downloads["/tmp/file.part"] = nullptr;
+  }
+  std::string slowReply;
+  std::thread worker([&] { slowReply = DispatchCmd("Test", "test", "", "0"); });
+  while (!g_started) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+  // A page command that arrives while the teardown waits is refused and does nothing.
+  std::string lateReply;
+  std::thread late([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    lateReply = DispatchCmd("Test", "close", "", "0");
+  });
+  dialog->EndRun(2);
+  EXPECT_TRUE(g_finished);
+  EXPECT_TRUE(g_recordStillThere) << "the download records went before the command ended";
+  EXPECT_TRUE(dialog->downloads.empty());
+  EXPECT_TRUE(dialog->runningCommands.empty());
+  worker.join();
+  late.join();
+  EXPECT_EQ(slowReply, R"({"data":"done","flag":1,"flagMsg":""})");
+  EXPECT_EQ(lateReply, R"({"data":"","flag":0,"flagMsg":"响应消息命令时出现异常"})");
+
+  // Window requests after the teardown, and after the dialog is gone, change nothing.
+  IMainWindow* window = dialog->window;
+  EXPECT_TRUE(window->EnterFullScreen(true));
+  window->PostClose();
+  std::vector<std::string> paths;
+  EXPECT_FALSE(window->ChooseFiles(true, paths));
+  window->NotifyLauncherClosed(12345);
+  dialog.reset();
+  g_pMainDlg = nullptr;
+  Spin(200);
+  GList* toplevels = gtk_window_list_toplevels();
+  int shown = 0;
+  for (GList* it = toplevels; it; it = it->next) shown += gtk_widget_get_visible(GTK_WIDGET(it->data));
+  g_list_free(toplevels);
+  EXPECT_EQ(shown, 0);
+}
+
+}  // namespace
