@@ -507,6 +507,7 @@ void CMainDlg::DoEnterFullScreen(bool lock) {
   gtk_widget_show_all(fullScreenWindow_);
   gtk_window_fullscreen(popup);
   gtk_window_present(popup);
+  gtk_widget_child_focus(browserArea_, GTK_DIR_TAB_FORWARD);
   gtk_window_move(GTK_WINDOW(window_), -10000, -10000);
   if (lock) Post([](CMainDlg& self) { self.hook_->SetHook(); });
 }
@@ -524,6 +525,7 @@ void CMainDlg::DoLeaveFullScreen() {
   gtk_window_resize(GTK_WINDOW(window_), kWidth, kHeight);
   CenterOnScreen(GTK_WINDOW(window_), kWidth, kHeight);
   gtk_window_present(GTK_WINDOW(window_));
+  gtk_widget_child_focus(browserArea_, GTK_DIR_TAB_FORWARD);
   Post([](CMainDlg& self) { self.hook_->ExitHook(); });
 }
 

@@ -247,6 +247,42 @@ TEST_F(DrivenClient, FrameCloseButtonAsksToClose) {
   ExpectExitWithNothingLeft(2);
 }
 
+TEST_F(DrivenClient, AddressBarGoesOnEnterAndHomeComesBack) {
+  StartDriven(true);
+  server.SetPage("/typed.html", DriverPage(server.base()));
+  std::string window = std::to_string(mainWindow);
+  // Into the address bar, below the caption.
+  RunCommand("xdotool mousemove --window " + window + " 500 45 sleep 0.2 click 1");
+  SendKeys(mainWindow, "ctrl+a");
+  TypeText(mainWindow, server.base() + "/typed.html");
+  SendKeys(mainWindow, "Return");
+  EXPECT_NE(server.WaitLoaded([](const std::string& u) { return EndsWith(u, "/typed.html"); }, 30),
+            "");
+  // The home button, at the bar's left end, brings the home page back.
+  RunCommand("xdotool mousemove --window " + window + " 15 45 sleep 0.2 click 1");
+  EXPECT_TRUE(Eventually([&] { return server.CountLoaded("driver.html") == 2; }, 30));
+}
+
+TEST_F(DrivenClient, OpenDialogAnswersTheChosenFileOrNothing) {
+  StartDriven();
+  std::string file = install->root() + "files/pick me.txt";
+  install->WriteFile("files/pick me.txt", "x");
+  server.Queue("opendialog", R"({"multiselect":true})");
+  unsigned long chooser = WaitWindow("^打开$", 30, pid);
+  ASSERT_NE(chooser, 0u);
+  SendKeys(chooser, "ctrl+l");
+  TypeText(chooser, file);
+  SendKeys(chooser, "Return");
+  EXPECT_EQ(server.WaitReply("opendialog", 30),
+            "{\"data\":\"[\\\"" + file + "\\\"]\\n\",\"flag\":1,\"flagMsg\":\"\"}");
+
+  server.Queue("opendialog", "");
+  chooser = WaitWindow("^打开$", 30, pid);
+  ASSERT_NE(chooser, 0u);
+  SendKeys(chooser, "Escape");
+  EXPECT_EQ(server.WaitReply("opendialog", 30), R"({"data":"[]","flag":1,"flagMsg":""})");
+}
+
 TEST(ClientScreenshot, BundledDefault) {
   std::ifstream in(std::string(CLIENT_BIN_DIR) + "config.ini", std::ios::binary);
   std::ostringstream bundled;

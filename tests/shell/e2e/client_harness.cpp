@@ -206,6 +206,13 @@ std::string TestServer::WaitReply(const std::string& word, int seconds) {
   return reply;
 }
 
+int TestServer::CountLoaded(const std::string& part) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  int count = 0;
+  for (const std::string& url : loaded_) count += url.find(part) != std::string::npos;
+  return count;
+}
+
 std::vector<std::string> TestServer::Requests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return requests_;
@@ -428,6 +435,11 @@ Geometry WindowGeometry(unsigned long window) {
 void SendKeys(unsigned long window, const std::string& keys) {
   RunCommand("xdotool windowfocus --sync " + std::to_string(window) + " sleep 0.2 key --clearmodifiers " +
       keys);
+}
+
+void TypeText(unsigned long window, const std::string& text) {
+  RunCommand("xdotool windowfocus --sync " + std::to_string(window) + " sleep 0.2 type --delay 20 '" +
+             text + "'");
 }
 
 int ProbeKeyboard() {

@@ -32,6 +32,8 @@ class TestServer {
   // Waits for the next reply to |word|; "" after the time.
   std::string WaitReply(const std::string& word, int seconds);
   std::vector<std::string> Requests() const;
+  // How many loads reported an address holding |part|.
+  int CountLoaded(const std::string& part) const;
 
  private:
   void Serve();
@@ -93,6 +95,8 @@ struct Geometry {
 Geometry WindowGeometry(unsigned long window);
 // Gives the window the focus and types |keys| (xdotool key names) into it.
 void SendKeys(unsigned long window, const std::string& keys);
+// Gives the window the focus and types |text| into it.
+void TypeText(unsigned long window, const std::string& text);
 // 0: nobody holds the keyboard; 3: some client grabbed it.
 int ProbeKeyboard();
 // Polls |done| until it holds or the time is up.
