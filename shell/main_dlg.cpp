@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 #include "browser_host/kvb_api.h"
 #include "shell/commands/dispatcher.h"
@@ -45,7 +46,10 @@ void FreeMainTask(gpointer data) {
   delete task;
 }
 
-bool OnMainThread() { return g_main_context_is_owner(g_main_context_default()); }
+// The thread that made the dialog: the GTK main thread.
+std::thread::id g_mainThread;
+
+bool OnMainThread() { return std::this_thread::get_id() == g_mainThread; }
 
 // The time for one step of a wait on the main thread, with the main loop kept running.
 void WaitStep() {
@@ -184,7 +188,10 @@ void OnBrowserLoadStart() {
 
 void OnBrowserLoadError(const char*) {}
 
-CMainDlg::CMainDlg() : port_(*this), loop_(g_main_loop_new(nullptr, FALSE)) { window = &port_; }
+CMainDlg::CMainDlg() : port_(*this), loop_(g_main_loop_new(nullptr, FALSE)) {
+  g_mainThread = std::this_thread::get_id();
+  window = &port_;
+}
 
 CMainDlg::~CMainDlg() {
   if (g_live == this) g_live = nullptr;
@@ -192,9 +199,18 @@ CMainDlg::~CMainDlg() {
   g_main_loop_unref(loop_);
 }
 
+// Inline on the main thread; queued in order from any other, even before the loop runs.
+static void InvokeOnMain(MainTask* task) {
+  if (OnMainThread()) {
+    RunMainTask(task);
+    FreeMainTask(task);
+  } else {
+    g_idle_add_full(G_PRIORITY_DEFAULT, RunMainTask, task, FreeMainTask);
+  }
+}
+
 void CMainDlg::OnMain(std::function<void(CMainDlg&)> work) {
-  g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, RunMainTask,
-                             new MainTask{std::move(work), nullptr}, FreeMainTask);
+  InvokeOnMain(new MainTask{std::move(work), nullptr});
 }
 
 void CMainDlg::Post(std::function<void(CMainDlg&)> work) {
@@ -664,7 +680,7 @@ bool CMainDlg::Port::ChooseFiles(bool multiselect, std::vector<std::string>& pat
   choice->multiselect = multiselect;
   auto* task = new MainTask{[choice](CMainDlg& self) { self.ShowFileChooser(choice); },
                             [choice] { choice->Complete(false, {}); }};
-  g_main_context_invoke_full(nullptr, G_PRIORITY_DEFAULT, RunMainTask, task, FreeMainTask);
+  InvokeOnMain(task);
   if (OnMainThread()) {
     while (true) {
       {

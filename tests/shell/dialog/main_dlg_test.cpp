@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
@@ -16,6 +17,10 @@
 #include "shell/core/program_log.h"
 #include "shell/skin_frame.h"
 #include "tests/support/test_support.h"
+
+// Last: Xlib defines names (None, Status) that other headers use.
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 
 namespace {
 
@@ -121,6 +126,38 @@ TEST_F(MainDlgTest, TeardownWaitsForCommandsBeforeFreeingTheirRecordsAndRefusesN
   for (GList* it = toplevels; it; it = it->next) shown += gtk_widget_get_visible(GTK_WIDGET(it->data));
   g_list_free(toplevels);
   EXPECT_EQ(shown, 0);
+}
+
+GdkFilterReturn WatchCloseMessage(GdkXEvent* xevent, GdkEvent*, gpointer heard) {
+  auto* event = static_cast<XEvent*>(xevent);
+  if (event->type == ClientMessage && event->xclient.format == 8 &&
+      event->xclient.message_type == XInternAtom(event->xclient.display, "M_Close", False) &&
+      std::memcmp(event->xclient.data.b, "M_Close", 7) == 0)
+    ++*static_cast<int*>(heard);
+  return GDK_FILTER_CONTINUE;
+}
+
+TEST_F(MainDlgTest, LauncherWindowHearsTheCloseMessage) {
+  CMainDlg dialog;
+  g_pMainDlg = &dialog;
+  ASSERT_TRUE(dialog.Create());
+  GtkWidget* launcher = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_widget_realize(launcher);
+  GdkWindow* gdk_window = gtk_widget_get_window(launcher);
+  int heard = 0;
+  gdk_window_add_filter(gdk_window, WatchCloseMessage, &heard);
+  unsigned long id = GDK_WINDOW_XID(gdk_window);
+  // From a worker, as the session command sends it; a window that does not exist is no error.
+  std::thread([&] {
+    dialog.window->NotifyLauncherClosed(id);
+    dialog.window->NotifyLauncherClosed(0x7ffffff);
+    dialog.window->NotifyLauncherClosed(0);
+  }).join();
+  Spin(300);
+  EXPECT_EQ(heard, 1);
+  gdk_window_remove_filter(gdk_window, WatchCloseMessage, &heard);
+  gtk_widget_destroy(launcher);
+  dialog.EndRun(2);
 }
 
 }  // namespace
