@@ -208,6 +208,7 @@ TEST_F(DrivenClient, MaximizeWithoutLockLeavesTheKeyboardFree) {
 TEST_F(DrivenClient, CloseAsksOnceAndOkEndsWithTwo) {
   StartDriven();
   helpers = ChildrenOf(pid);
+  EXPECT_FALSE(helpers.empty()) << "no browser processes to watch";
   EXPECT_EQ(Command("close"), kOk);
   ASSERT_NE(WaitWindow("^提示$", 30, pid), 0u);
   // A second request while the question shows asks nothing more.

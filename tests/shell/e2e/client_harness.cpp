@@ -381,7 +381,8 @@ std::string ClientInstall::ProgramLog() const {
 
 std::string RunCommand(const std::string& command) {
   std::string out;
-  if (FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r")) {
+  // No tool may hang a test: each gets a minute at most.
+  if (FILE* pipe = popen(("timeout 60 " + command + " 2>/dev/null").c_str(), "r")) {
     char buffer[512];
     while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
     pclose(pipe);
