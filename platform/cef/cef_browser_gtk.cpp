@@ -145,7 +145,9 @@ class GtkBrowser : public CefBrowser, public CefBrowserHost, public CefRefCounte
     });
   }
   CefWindowHandle GetWindowHandle() override {
-    if (closed_ || !view_) return nullptr;
+    if (closed_) return nullptr;
+    if (inspector_) return webkit_web_inspector_get_web_view(inspector_);
+    if (!view_) return nullptr;
     return toplevel_ ? toplevel_ : GTK_WIDGET(view_);
   }
   void ShowDevTools(const CefWindowInfo& window_info, CefRefPtr<CefClient> client,
@@ -202,9 +204,10 @@ class GtkBrowser : public CefBrowser, public CefBrowserHost, public CefRefCounte
       tools->FinishClose();
     }
     if (toplevel_) {
-      g_signal_handlers_disconnect_by_data(toplevel_, this);
-      gtk_widget_destroy(toplevel_);
+      GtkWidget* top = toplevel_;
+      g_object_remove_weak_pointer(G_OBJECT(top), reinterpret_cast<gpointer*>(&toplevel_));
       toplevel_ = nullptr;
+      gtk_widget_destroy(top);
     } else if (view_ && !inspector_) {
       gtk_widget_destroy(GTK_WIDGET(view_));
     }
@@ -299,6 +302,15 @@ GtkWidget* OnCreate(WebKitWebView*, WebKitNavigationAction* action, GtkBrowser* 
 
 gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                         WebKitPolicyDecisionType type, GtkBrowser* b) {
+  if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+    auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+    // What the view cannot show is saved, as a browser does.
+    if (!webkit_response_policy_decision_is_mime_type_supported(response)) {
+      webkit_policy_decision_download(decision);
+      return TRUE;
+    }
+    return FALSE;
+  }
   if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
   auto h = b->client_->GetRequestHandler();
   if (!h) return FALSE;
@@ -381,6 +393,8 @@ void GtkBrowser::Attach(const CefWindowInfo& info, const std::string& url) {
     gtk_widget_show(w);
   } else {
     toplevel_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    // The user may close the window; the pointer is cleared when it goes.
+    g_object_add_weak_pointer(G_OBJECT(toplevel_), reinterpret_cast<gpointer*>(&toplevel_));
     gtk_window_set_title(GTK_WINDOW(toplevel_), info.window_name.c_str());
     if (info.width > 0 && info.height > 0)
       gtk_window_set_default_size(GTK_WINDOW(toplevel_), info.width, info.height);
@@ -427,15 +441,9 @@ void GtkBrowser::ShowDevTools(const CefWindowInfo&, CefRefPtr<CefClient> client,
     return;
   }
   webkit_web_inspector_show(inspector);
-  WebKitWebViewBase* tools_view = webkit_web_inspector_get_web_view(inspector);
-  CefRefPtr<GtkBrowser> tools =
-      new GtkBrowser(tools_view ? WEBKIT_WEB_VIEW(tools_view) : nullptr, client);
+  CefRefPtr<GtkBrowser> tools = new GtkBrowser(nullptr, client);
   tools->inspector_ = WEBKIT_WEB_INSPECTOR(g_object_ref(inspector));
   tools->self_ = tools;
-  if (tools->view_) {
-    ConnectLoadSignals(tools->view_, tools.get());
-    g_views[tools->view_] = tools.get();
-  }
   devtools_ = tools;
   CefPostTask(TID_UI, [tools]() { tools->NotifyCreated(); });
 }

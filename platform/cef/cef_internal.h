@@ -30,6 +30,11 @@ void ForgetContext(JSCContext* context);
 CefRefPtr<CefV8Context> FindContext(JSCContext* context);
 JSCContext* JscOf(const CefRefPtr<CefV8Context>& context);
 
+// A script context of its own, outside any page (for checks of the value conversions), and
+// the value of a script run in it.
+CefRefPtr<CefV8Context> NewStandaloneContext();
+CefRefPtr<CefV8Value> Evaluate(const CefRefPtr<CefV8Context>& context, const std::string& code);
+
 CefRefPtr<CefV8Value> WrapValue(JSCValue* value);  // takes a new reference
 JSCValue* JscOf(const CefRefPtr<CefV8Value>& value);
 

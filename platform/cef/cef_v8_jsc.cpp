@@ -179,6 +179,21 @@ JSCValue* cef_internal::JscOf(const CefRefPtr<CefV8Value>& value) {
   return value ? static_cast<JscValue*>(value.get())->jsc() : nullptr;
 }
 
+CefRefPtr<CefV8Context> cef_internal::NewStandaloneContext() {
+  JSCContext* ctx = jsc_context_new();
+  CefRefPtr<CefV8Context> c = new JscContext(ctx, nullptr, nullptr);
+  g_object_unref(ctx);
+  return c;
+}
+
+CefRefPtr<CefV8Value> cef_internal::Evaluate(const CefRefPtr<CefV8Context>& context,
+                                             const std::string& code) {
+  JSCContext* ctx = JscOf(context);
+  if (!ctx) return nullptr;
+  JSCValue* v = jsc_context_evaluate(ctx, code.c_str(), code.size());
+  return v ? new JscValue(v) : nullptr;
+}
+
 CefRefPtr<CefV8Context> CefV8Context::GetCurrentContext() {
   JSCContext* running = jsc_context_get_current();
   if (running) {

@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
   }
   int rc = RUN_ALL_TESTS();
   KVBCefShutdown();
+  E2E::Cleanup();
   return rc;
 }

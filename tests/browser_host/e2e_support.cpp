@@ -1,5 +1,6 @@
 #include "tests/browser_host/e2e_support.h"
 
+#include <gdk/gdkx.h>
 #include <glib/gstdio.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 
 #include "browser_host/client_handler.h"
 #include "browser_host/kvb_api.h"
+#include "browser_host/text_convert.h"
 
 namespace {
 
@@ -26,7 +28,7 @@ std::string g_temp;
 const char* Dispatch(const char* region, const char* name, const char* params, const char* type) {
   {
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_records.push_back({region, name, params, type});
+    g_records.push_back({region, name, params, type, std::chrono::steady_clock::now()});
   }
   static thread_local std::string reply;
   std::string n = name;
@@ -70,11 +72,21 @@ void E2E::Init() {
 
 std::string E2E::TempDir() { return g_temp; }
 
+void E2E::Cleanup() {
+  if (g_temp.size() > 5) RunCommand("rm -rf '" + g_temp + "'");
+}
+
 std::string E2E::WriteFile(const std::string& name, const std::string& contents) {
   std::string path = g_temp + name;
   std::ofstream(path, std::ios::binary) << contents;
   return path;
 }
+
+std::string E2E::WindowXid() {
+  return std::to_string(gdk_x11_window_get_xid(gtk_widget_get_window(g_window)));
+}
+
+std::string E2E::ModuleFolder() { return GetModuleFolder(); }
 
 int E2E::RunCommand(const std::string& command) { return std::system(command.c_str()); }
 
@@ -129,11 +141,18 @@ void E2E::Run(const std::string& url, const std::function<void()>& body) {
 
 bool E2E::PumpUntil(const std::function<bool()>& done, int ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  // Wakes the blocking iteration now and then, so the deadline is seen.
+  guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  bool ok = true;
   while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    if (std::chrono::steady_clock::now() > deadline) {
+      ok = false;
+      break;
+    }
+    g_main_context_iteration(nullptr, TRUE);
   }
-  return true;
+  g_source_remove(tick);
+  return ok;
 }
 
 void E2E::Pump(int ms) {

@@ -2,6 +2,7 @@
 // commands recorded by a dispatch callback of the test.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -11,11 +12,13 @@
 
 struct DispatchRecord {
   std::string region, name, params, type;
+  std::chrono::steady_clock::time_point at;
 };
 
 class E2E {
  public:
   static void Init();  // once per process, before any test
+  static void Cleanup();  // removes the process's folder
   static std::string TempDir();  // a fresh folder of this process
 
   // Runs |body| inside the browser's message loop once the main browser has loaded |url|,
@@ -39,6 +42,8 @@ class E2E {
   static GtkWidget* view();  // the main browser's view
   static std::string WriteFile(const std::string& name, const std::string& contents);
   static int RunCommand(const std::string& command);
+  static std::string ModuleFolder();
+  static std::string WindowXid();  // the X window of window()
 };
 
 // The page helpers every test page includes: send(name, params, type, cb) and report(what).

@@ -1,0 +1,232 @@
+// The pure pieces of the page bridge, without a display.
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include "browser_host/app_extension.h"
+#include "browser_host/binding_extension.h"
+#include "browser_host/key_filter.h"
+#include "platform/cef/cef_internal.h"
+
+using binding_extension::BindingCommand;
+using binding_extension::ParseBindingCommand;
+using binding_extension::ParseCallbackInfo;
+using binding_extension::SplitAtDot;
+
+TEST(RequestName, IsCompactSortedJsonWithALineFeed) {
+  int saved = g_funcId;
+  g_funcId = 7;
+  std::string name = MakeCallbackInfoJson(1, "SysCmd.close", 2);
+  EXPECT_EQ(name, "{\"browserID\":1,\"frameID\":2,\"funcID\":7,\"funcName\":\"SysCmd.close\"}\n");
+  EXPECT_EQ(name.size(), 65u);
+  g_funcId = -3;
+  EXPECT_EQ(MakeCallbackInfoJson(-1, "a\"b\\c\n中", 9007199254740993LL),
+            "{\"browserID\":-1,\"frameID\":9007199254740993,\"funcID\":-3,"
+            "\"funcName\":\"a\\\"b\\\\c\\n中\"}\n");
+  g_funcId = saved;
+}
+
+TEST(RequestName, ParsingAcceptsOnlyAnIntegerIdAndATextName) {
+  int id = 0;
+  std::string fn;
+  EXPECT_TRUE(ParseCallbackInfo("{\"browserID\":1,\"frameID\":2,\"funcID\":-1,\"funcName\":\"a.b\"}\n",
+                                id, fn));
+  EXPECT_EQ(id, -1);
+  EXPECT_EQ(fn, "a.b");
+  for (const char* bad :
+       {"", "not json", "[1,2]", "{\"funcName\":\"a.b\"}", "{\"funcID\":3}",
+        "{\"funcID\":\"3\",\"funcName\":\"a.b\"}", "{\"funcID\":3.5,\"funcName\":\"a.b\"}",
+        "{\"funcID\":3.0,\"funcName\":\"a.b\"}", "{\"funcID\":99999999999,\"funcName\":\"a.b\"}",
+        "{\"funcID\":true,\"funcName\":\"a.b\"}", "{\"funcID\":3,\"funcName\":5}",
+        "{\"funcID\":null,\"funcName\":\"a.b\"}"})
+    EXPECT_FALSE(ParseCallbackInfo(bad, id, fn)) << bad;
+}
+
+TEST(SplitAtDot, KeepsEmptyPiecesAndTrimsTheWhitespaceSet) {
+  std::vector<std::wstring> p;
+  SplitAtDot(L"a", p);
+  EXPECT_EQ(p, std::vector<std::wstring>{L"a"});
+  p.clear();
+  SplitAtDot(L"a.", p);
+  EXPECT_EQ(p, (std::vector<std::wstring>{L"a", L""}));
+  p.clear();
+  SplitAtDot(L"a..b", p);
+  EXPECT_EQ(p, (std::vector<std::wstring>{L"a", L"", L"b"}));
+  p.clear();
+  SplitAtDot(L" \t\u3000SysCmd\u00A0 .\u2000close\u200C\u205F", p);
+  EXPECT_EQ(p, (std::vector<std::wstring>{L"SysCmd", L"close"}));
+  // U+200B is not in the set.
+  EXPECT_EQ(binding_extension::TrimWhitespace(L"\u200Bx\u200B"), L"\u200Bx\u200B");
+  EXPECT_EQ(binding_extension::TrimWhitespace(L"\u180E\u0085\u2028\u2029\u202F x \u200A"), L"x");
+}
+
+namespace {
+
+CefRefPtr<CefProcessMessage> Message(const std::string& funcName, int funcId,
+                                     std::vector<std::string> args) {
+  int saved = g_funcId;
+  g_funcId = funcId;
+  CefRefPtr<CefProcessMessage> m = CefProcessMessage::Create(MakeCallbackInfoJson(1, funcName, 2));
+  g_funcId = saved;
+  for (size_t i = 0; i < args.size(); ++i) m->GetArgumentList()->SetString(i, args[i]);
+  return m;
+}
+
+}  // namespace
+
+TEST(PageCommand, AcceptedCommandsGiveTheirFourTexts) {
+  BindingCommand c;
+  ASSERT_TRUE(ParseBindingCommand(Message(" SysCmd . close ", 4, {"{}", "1"}), c));
+  EXPECT_EQ(c.region, "SysCmd");
+  EXPECT_EQ(c.command, "close");
+  EXPECT_EQ(c.params, "{}");
+  EXPECT_EQ(c.type, "1");
+  ASSERT_TRUE(ParseBindingCommand(Message("app.", -1, {"p", "0"}), c));
+  EXPECT_EQ(c.region, "app");
+  EXPECT_EQ(c.command, "");
+  ASSERT_TRUE(ParseBindingCommand(Message(".close", 2, {"p", "0"}), c));
+  EXPECT_EQ(c.region, "");
+  ASSERT_TRUE(ParseBindingCommand(Message("Dialog.fileopen", 2, {"p", "0"}), c));
+  EXPECT_EQ(c.region, "Dialog");
+  // Entries that are no text read as empty text.
+  CefRefPtr<CefProcessMessage> m = Message("a.b", 3, {});
+  m->GetArgumentList()->SetInt(0, 5);
+  m->GetArgumentList()->SetBool(1, true);
+  ASSERT_TRUE(ParseBindingCommand(m, c));
+  EXPECT_EQ(c.params, "");
+  EXPECT_EQ(c.type, "");
+}
+
+TEST(PageCommand, RefusedCommands) {
+  BindingCommand c;
+  EXPECT_FALSE(ParseBindingCommand(Message("a.b", 0, {"p", "0"}), c));
+  EXPECT_FALSE(ParseBindingCommand(Message("", 3, {"p", "0"}), c));
+  EXPECT_FALSE(ParseBindingCommand(Message("abc", 3, {"p", "0"}), c));
+  EXPECT_FALSE(ParseBindingCommand(Message("a.b.c", 3, {"p", "0"}), c));
+  EXPECT_FALSE(ParseBindingCommand(Message(" dialog .x", 3, {"p", "0"}), c));
+  EXPECT_FALSE(ParseBindingCommand(Message("a.b", 3, {"p"}), c));
+  EXPECT_FALSE(ParseBindingCommand(Message("a.b", 3, {"p", "0", "x"}), c));
+  EXPECT_FALSE(ParseBindingCommand(
+      CefProcessMessage::Create("{\"funcID\":\"1\",\"funcName\":\"a.b\"}\n"), c));
+  EXPECT_FALSE(ParseBindingCommand(CefProcessMessage::Create("ClientRenderer.FocusedNodeChanged"), c));
+}
+
+TEST(KeyFilter, BackspaceOutsideFieldsAndSystemF5) {
+  CefKeyEvent e;
+  e.windows_key_code = 8;
+  e.type = KEYEVENT_RAWKEYDOWN;
+  EXPECT_EQ(FilterKey(e), KeyFilterDecision::kSwallowBackspace);
+  e.focus_on_editable_field = 1;
+  EXPECT_EQ(FilterKey(e), KeyFilterDecision::kPass);
+  e.focus_on_editable_field = 0;
+  for (auto t : {KEYEVENT_KEYUP, KEYEVENT_CHAR, KEYEVENT_KEYDOWN}) {
+    e.type = t;
+    EXPECT_EQ(FilterKey(e), KeyFilterDecision::kPass);
+  }
+  e.windows_key_code = 116;
+  e.type = KEYEVENT_RAWKEYDOWN;
+  EXPECT_EQ(FilterKey(e), KeyFilterDecision::kPass);
+  e.is_system_key = 1;
+  for (auto t : {KEYEVENT_RAWKEYDOWN, KEYEVENT_KEYUP, KEYEVENT_CHAR}) {
+    e.type = t;
+    EXPECT_EQ(FilterKey(e), KeyFilterDecision::kSwallowF5);
+  }
+  e.focus_on_editable_field = 1;
+  EXPECT_EQ(FilterKey(e), KeyFilterDecision::kSwallowF5);
+}
+
+TEST(KeyFilter, KeyCodesOfCommonKeys) {
+  EXPECT_EQ(CefWindowsKeyCodeFromKeyval(0xff08), 8);    // BackSpace
+  EXPECT_EQ(CefWindowsKeyCodeFromKeyval(0xffc2), 116);  // F5
+  EXPECT_EQ(CefWindowsKeyCodeFromKeyval('a'), 65);
+  EXPECT_EQ(CefWindowsKeyCodeFromKeyval('Z'), 90);
+  EXPECT_EQ(CefWindowsKeyCodeFromKeyval('7'), 55);
+  EXPECT_EQ(CefWindowsKeyCodeFromKeyval(0xff0d), 13);  // Return
+}
+
+TEST(ListValues, TravelBetweenProcessesUnchanged) {
+  CefRefPtr<CefListValue> l = CefListValue::Create();
+  l->SetString(0, "text 中");
+  l->SetBool(1, true);
+  l->SetInt(2, -5);
+  l->SetDouble(3, 2.5);
+  CefRefPtr<CefListValue> sub = CefListValue::Create();
+  sub->SetString(0, "in");
+  l->SetList(4, sub);
+  l->SetNull(5);
+  l->SetString(6, std::string("bad\xff", 4));
+  GVariant* v = g_variant_ref_sink(CefListToVariant(l));
+  CefRefPtr<CefListValue> back = CefListFromVariant(v);
+  g_variant_unref(v);
+  ASSERT_EQ(back->GetSize(), 7u);
+  EXPECT_EQ(back->GetString(0).ToString(), "text 中");
+  EXPECT_TRUE(back->GetBool(1));
+  EXPECT_EQ(back->GetInt(2), -5);
+  EXPECT_EQ(back->GetDouble(3), 2.5);
+  ASSERT_EQ(back->GetType(4), VTYPE_LIST);
+  EXPECT_EQ(back->GetList(4)->GetString(0).ToString(), "in");
+  EXPECT_EQ(back->GetType(5), VTYPE_NULL);
+  EXPECT_EQ(back->GetString(6).ToString(), "bad\xEF\xBF\xBD");
+  EXPECT_EQ(back->GetString(1).ToString(), "");  // another kind reads as empty text
+}
+
+TEST(ValueConversion, ScriptArraysToListsAndBack) {
+  CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
+  ctx->Enter();
+  CefRefPtr<CefV8Value> a = cef_internal::Evaluate(
+      ctx, "['s', true, 5, 1.5, 3000000000, -0, [1, ['x']], {}, null, undefined, function(){}, "
+           "-2147483648, 2147483648]");
+  ASSERT_TRUE(a && a->IsArray());
+  CefRefPtr<CefListValue> l = CefListValue::Create();
+  CopyV8ArrayToList(a, l);
+  ASSERT_EQ(l->GetSize(), 13u);
+  EXPECT_EQ(l->GetType(0), VTYPE_STRING);
+  EXPECT_EQ(l->GetType(1), VTYPE_BOOL);
+  EXPECT_EQ(l->GetType(2), VTYPE_INT);
+  EXPECT_EQ(l->GetType(3), VTYPE_DOUBLE);
+  EXPECT_EQ(l->GetType(4), VTYPE_DOUBLE);
+  EXPECT_EQ(l->GetType(5), VTYPE_DOUBLE);
+  ASSERT_EQ(l->GetType(6), VTYPE_LIST);
+  EXPECT_EQ(l->GetList(6)->GetType(1), VTYPE_LIST);
+  for (int i = 7; i <= 10; ++i) EXPECT_EQ(l->GetType(i), VTYPE_NULL) << i;
+  EXPECT_EQ(l->GetType(11), VTYPE_INT);
+  EXPECT_EQ(l->GetInt(11), -2147483648);
+  EXPECT_EQ(l->GetType(12), VTYPE_DOUBLE);
+
+  CefRefPtr<CefV8Value> back = CefV8Value::CreateArray(static_cast<int>(l->GetSize()));
+  CopyListToV8Array(l, back);
+  EXPECT_EQ(back->GetArrayLength(), 13);
+  EXPECT_EQ(back->GetValue(0)->GetStringValue().ToString(), "s");
+  EXPECT_TRUE(back->GetValue(1)->GetBoolValue());
+  EXPECT_EQ(back->GetValue(2)->GetIntValue(), 5);
+  EXPECT_EQ(back->GetValue(3)->GetDoubleValue(), 1.5);
+  EXPECT_EQ(back->GetValue(6)->GetArrayLength(), 2);
+  EXPECT_EQ(back->GetValue(6)->GetValue(1)->GetValue(0)->GetStringValue().ToString(), "x");
+  EXPECT_TRUE(back->GetValue(7)->IsNull());
+  CefRefPtr<CefV8Value> empty = cef_internal::Evaluate(ctx, "[]");
+  CefRefPtr<CefListValue> none = CefListValue::Create();
+  CopyV8ArrayToList(empty, none);
+  EXPECT_EQ(none->GetSize(), 0u);
+  ctx->Exit();
+}
+
+TEST(ValueConversion, CallingAFunctionWithItsReceiver) {
+  CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
+  ctx->Enter();
+  CefRefPtr<CefV8Value> f = cef_internal::Evaluate(ctx, "(function(a){return this.k + a;})");
+  CefRefPtr<CefV8Value> self = cef_internal::Evaluate(ctx, "({k: 40})");
+  CefRefPtr<CefV8Value> r = f->ExecuteFunction(self, {CefV8Value::CreateInt(2)});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->GetIntValue(), 42);
+  CefRefPtr<CefV8Value> thrower = cef_internal::Evaluate(ctx, "(function(){throw new Error('x');})");
+  EXPECT_FALSE(thrower->ExecuteFunction(self, {}));
+  ctx->Exit();
+}
+
+TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
+  std::string bound = cef_internal::BindNativeFunctions(
+      "f=function(a){native function readFileAll();return readFileAll(a);};", "D");
+  EXPECT_EQ(bound,
+            "f=function(a){function readFileAll(){return D(\"readFileAll\",this,arguments);}"
+            "return readFileAll(a);};");
+  EXPECT_EQ(std::string(kAppExtensionScript).find('\n'), std::string::npos);
+}

@@ -1,0 +1,256 @@
+// The client handler's rules in the real browser: popups, context menu, keys, loads of
+// frames, downloads, and the end of the loop with the last browser.
+#include <gtest/gtest.h>
+#include <json/json.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "browser_host/client_handler.h"
+#include "browser_host/kvb_api.h"
+#include "tests/browser_host/e2e_support.h"
+
+namespace {
+
+std::string Page(const std::string& name, const std::string& body) {
+  return "file://" + E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + body +
+                                              "</body></html>");
+}
+
+Json::Value LastReport() {
+  auto r = E2E::RecordsOf("report");
+  Json::Value v;
+  if (r.empty()) return v;
+  Json::CharReaderBuilder b;
+  std::string errors;
+  std::istringstream in(r.back().params);
+  Json::parseFromStream(b, in, &v, &errors);
+  return v;
+}
+
+// Runs script in the page that reports; returns the report.
+Json::Value Ask(const std::string& script) {
+  size_t n = E2E::RecordsOf("report").size();
+  KVBExecJS(script.c_str(), "");
+  EXPECT_TRUE(E2E::WaitForRecord("report", n + 1));
+  return LastReport();
+}
+
+std::vector<GtkWindow*> VisibleToplevels() {
+  std::vector<GtkWindow*> out;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next)
+    if (gtk_widget_get_visible(GTK_WIDGET(l->data))) out.push_back(GTK_WINDOW(l->data));
+  g_list_free(all);
+  return out;
+}
+
+bool MenuShown() {
+  for (GtkWindow* w : VisibleToplevels()) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(w));
+    if (child && GTK_IS_MENU(child)) return true;
+  }
+  return false;
+}
+
+std::string Xid() { return E2E::WindowXid(); }
+
+void FocusBrowser() {
+  gtk_window_present(GTK_WINDOW(E2E::window()));
+  gtk_widget_grab_focus(E2E::view());
+  E2E::RunCommand("xdotool windowfocus " + Xid() + " 2>/dev/null");
+  E2E::Pump(300);
+}
+
+void Keys(const std::string& keys) {
+  E2E::RunCommand("xdotool key --delay 30 " + keys);
+  E2E::Pump(400);
+}
+
+std::string ReadLog() {
+  std::ifstream in(std::string(E2E::ModuleFolder()) + "libkvb.log");
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+}  // namespace
+
+TEST(ClientHandler, PopupsOpenNothingAndTheOpenerStays) {
+  std::string url = Page("popup.html",
+                         "<script>var w=window.open('about:blank','_blank');"
+                         "var a=document.createElement('a');a.href='about:blank';a.target='_blank';"
+                         "document.body.appendChild(a);a.click();"
+                         "setTimeout(function(){report({opened:w!==null,here:location.href});},300);"
+                         "</script>");
+  E2E::Run(url, [url] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1));
+    Json::Value r = LastReport();
+    EXPECT_FALSE(r["opened"].asBool());
+    EXPECT_EQ(r["here"].asString(), url);
+    EXPECT_EQ(VisibleToplevels().size(), 1u);
+    EXPECT_EQ(ClientHandler::GetLiveBrowserCount(), 1);
+    KVBCloseCEFMainBrowser();
+  });
+}
+
+TEST(ClientHandler, RightClickShowsNoMenu) {
+  std::string url = Page("menu.html",
+                         "<p style='height:500px'>text</p><script>var menus=0;"
+                         "document.addEventListener('contextmenu',function(){menus++;});</script>");
+  E2E::Run(url, [] {
+    FocusBrowser();
+    E2E::RunCommand("xdotool mousemove --window " + Xid() + " 200 200 click 3");
+    E2E::Pump(600);
+    EXPECT_FALSE(MenuShown());
+    EXPECT_EQ(Ask("report({menus:menus})")["menus"].asInt(), 1);
+    KVBCloseCEFMainBrowser();
+  });
+}
+
+TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
+  std::string url = Page("keys.html",
+                         "<input id=f value='abc'><script>var keys=[];"
+                         "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},true);"
+                         "function state(){report({keys:keys,value:document.getElementById('f')?"
+                         "document.getElementById('f').value:null});keys=[];}</script>");
+  E2E::Run(url, [] {
+    FocusBrowser();
+    Keys("BackSpace");
+    Json::Value r = Ask("state()");
+    EXPECT_EQ(r["keys"].size(), 0u) << "Backspace outside a field reached the page";
+
+    KVBExecJS("var f=document.getElementById('f');f.focus();f.setSelectionRange(3,3);"
+              "send('Key.focused','','0');", "");
+    ASSERT_TRUE(E2E::WaitForRecord("focused"));
+    Keys("BackSpace");
+    r = Ask("state()");
+    ASSERT_EQ(r["keys"].size(), 1u);
+    EXPECT_EQ(r["keys"][0].asInt(), 8);
+    EXPECT_EQ(r["value"].asString(), "ab");
+
+    // The focused field leaves the page without a focusout.
+    KVBExecJS("document.getElementById('f').remove();"
+              "setTimeout(function(){send('Key.removed','','0');},50);", "");
+    ASSERT_TRUE(E2E::WaitForRecord("removed"));
+    Keys("BackSpace");
+    r = Ask("state()");
+    EXPECT_EQ(r["keys"].size(), 0u) << "Backspace after the field was removed reached the page";
+
+    Keys("F5");
+    r = Ask("state()");
+    ASSERT_EQ(r["keys"].size(), 1u);
+    EXPECT_EQ(r["keys"][0].asInt(), 116);
+
+    Keys("alt+F5");
+    r = Ask("state()");
+    for (const auto& k : r["keys"]) EXPECT_NE(k.asInt(), 116) << "Alt+F5 reached the page";
+    EXPECT_NE(ReadLog().find("[DEBUG] press F5..."), std::string::npos);
+    KVBCloseCEFMainBrowser();
+  });
+}
+
+TEST(ClientHandler, FrameLoadsReportTheMainFrameUrl) {
+  E2E::WriteFile("child.html", "<html><body>child</body></html>");
+  std::string url = Page("frames.html", "<iframe src='child.html'></iframe>");
+  E2E::Run(url, [url] {
+    // about:blank, the page and its frame.
+    ASSERT_TRUE(E2E::PumpUntil([] { return E2E::loadEnds() >= 3; }));
+    EXPECT_GE(E2E::loadStarts(), 3);
+    auto urls = E2E::loadEndUrls();
+    for (size_t i = 1; i < urls.size(); ++i) EXPECT_EQ(urls[i], url);
+    KVBCloseCEFMainBrowser();
+  });
+}
+
+namespace {
+
+struct DialogWatch {
+  bool accept = true;
+  int choosers = 0;
+  std::vector<std::string> notices;
+  std::vector<std::string> titles;
+};
+
+gboolean WatchDialogs(gpointer p) {
+  auto* w = static_cast<DialogWatch*>(p);
+  for (GtkWindow* win : VisibleToplevels()) {
+    if (!GTK_IS_DIALOG(win)) continue;
+    bool seen = g_object_get_data(G_OBJECT(win), "seen") != nullptr;
+    g_object_set_data(G_OBJECT(win), "seen", win);
+    if (GTK_IS_FILE_CHOOSER_DIALOG(win)) {
+      // A save dialog checks the chosen name before it answers: asked again until it does.
+      if (!seen) ++w->choosers;
+      gtk_dialog_response(GTK_DIALOG(win), w->accept ? GTK_RESPONSE_ACCEPT : GTK_RESPONSE_CANCEL);
+    } else if (GTK_IS_MESSAGE_DIALOG(win) && !seen) {
+      gchar* text = nullptr;
+      g_object_get(win, "text", &text, nullptr);
+      w->notices.push_back(text ? text : "");
+      g_free(text);
+      const char* title = gtk_window_get_title(win);
+      w->titles.push_back(title ? title : "");
+      gtk_dialog_response(GTK_DIALOG(win), GTK_RESPONSE_OK);
+    }
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+}  // namespace
+
+TEST(ClientHandler, OnlyACompletedDownloadShowsTheNotice) {
+  E2E::WriteFile("data.zip", std::string("\x01\x02payload", 9));
+  E2E::WriteFile("other.zip", "other");
+  std::string url = Page("download.html", "<p>downloads</p>");
+  E2E::Run(url, [] {
+    DialogWatch watch;
+    guint source = g_timeout_add(50, WatchDialogs, &watch);
+    std::string target = E2E::TempDir() + "Documents/data.zip";
+    KVBExecJS("location.href='data.zip';", "");
+    EXPECT_TRUE(E2E::PumpUntil([&] { return !watch.notices.empty(); }));
+    EXPECT_EQ(watch.choosers, 1);
+    ASSERT_EQ(watch.notices.size(), 1u);
+    EXPECT_EQ(watch.notices[0], "下载完成！");
+    EXPECT_EQ(watch.titles[0], "文件下载");
+    std::ifstream in(target, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    EXPECT_EQ(s.str(), std::string("\x01\x02payload", 9));
+
+    watch.accept = false;
+    KVBExecJS("location.href='other.zip';", "");
+    EXPECT_TRUE(E2E::PumpUntil([&] { return watch.choosers == 2; }));
+    E2E::Pump(1000);
+    EXPECT_EQ(watch.notices.size(), 1u) << "a cancelled download showed a notice";
+    g_source_remove(source);
+    KVBCloseCEFMainBrowser();
+  });
+}
+
+TEST(ClientHandler, TheLoopEndsWithTheLastBrowser) {
+  std::string url = Page("last.html", "<p>main</p>");
+  std::string sub = Page("sub.html", "<p>sub</p>");
+  E2E::Run(url, [sub] {
+    KVBShowDevTools();
+    ASSERT_TRUE(E2E::PumpUntil([] { return ClientHandler::GetLiveBrowserCount() == 2; }));
+    // The developer tools are closed by the user.
+    E2E::Pump(300);
+    for (GtkWindow* w : VisibleToplevels())
+      if (GTK_WIDGET(w) != E2E::window()) gtk_window_close(w);
+    ASSERT_TRUE(E2E::PumpUntil([] { return ClientHandler::GetLiveBrowserCount() == 1; }));
+    EXPECT_TRUE(E2E::loopRunning());
+
+    int ends = E2E::loadEnds();
+    KVBCreateSubCEFBrowser(sub.c_str(), 10, 10, 410, 310, "Sub");
+    EXPECT_EQ(ClientHandler::GetLiveBrowserCount(), 2);
+    EXPECT_TRUE(E2E::PumpUntil([ends] { return E2E::loadEnds() > ends; }));
+    KVBCloseCEFMainBrowser();
+    ASSERT_TRUE(E2E::PumpUntil([] { return ClientHandler::GetLiveBrowserCount() == 1; }));
+    EXPECT_TRUE(E2E::loopRunning());
+    EXPECT_EQ(KVBGetCEFHandle(), nullptr);
+    for (GtkWindow* w : VisibleToplevels())
+      if (g_strcmp0(gtk_window_get_title(w), "Sub") == 0) gtk_window_close(w);
+  });
+  EXPECT_FALSE(E2E::loopRunning());
+  EXPECT_EQ(ClientHandler::GetLiveBrowserCount(), 0);
+}
