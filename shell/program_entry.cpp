@@ -8,7 +8,6 @@
 #include "browser_host/kvb_api.h"
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
-#include "shell/core/profile.h"
 #include "shell/core/program_log.h"
 #include "shell/main_dlg.h"
 #include "shell/message_box.h"
@@ -36,8 +35,7 @@ int RunProgram(int argc, char** argv) {
     return 0;
   }
 
-  std::string config = GetModuleDir() + "config.ini";
-  if (ReadProfileString(config, "Config", "Mutex", "", 16) == "1") {
+  if (ReadClientConfig(GetModuleDir() + "config.ini").mutex) {
     switch (AcquireInstanceLock(RuntimeDir(), "Plaxenar_Corvanta")) {
       case InstanceLock::kAcquired:
         break;
