@@ -291,22 +291,32 @@ TEST_F(DrivenClient, OpenDialogAnswersTheChosenFileOrNothing) {
   EXPECT_EQ(server.WaitReply("opendialog", 30), R"({"data":"[]","flag":1,"flagMsg":""})");
 }
 
-TEST(ClientScreenshot, BundledDefault) {
-  std::ifstream in(std::string(CLIENT_BIN_DIR) + "config.ini", std::ios::binary);
-  std::ostringstream bundled;
-  bundled << in.rdbuf();
-  ASSERT_FALSE(bundled.str().empty());
-  ClientInstall install(bundled.str());
+// Starts the client on |configIni| and keeps a picture of the screen as |name|.
+void TakeScreenshot(const std::string& configIni, const std::string& name) {
+  ClientInstall install(configIni);
   pid_t pid = install.Start();
   ASSERT_NE(WaitWindow(kMainWindow, kStartSeconds, pid), 0u);
   // Time for the home page to load and paint.
   usleep(6000000);
   mkdir(ARTIFACT_DIR, 0755);
-  std::string shot = std::string(ARTIFACT_DIR) + "client.png";
+  std::string shot = std::string(ARTIFACT_DIR) + name;
   RunCommand("import -window root '" + shot + "'");
   struct stat st;
   ASSERT_EQ(stat(shot.c_str(), &st), 0);
   EXPECT_GT(st.st_size, 10000);
+}
+
+TEST(ClientScreenshot, BundledDefault) {
+  std::ifstream in(std::string(CLIENT_BIN_DIR) + "config.ini", std::ios::binary);
+  std::ostringstream bundled;
+  bundled << in.rdbuf();
+  ASSERT_FALSE(bundled.str().empty());
+  TakeScreenshot(bundled.str(), "client.png");
+}
+
+// The demo application's page opened as a file, whether or not the session commands are built.
+TEST(ClientScreenshot, DemoPage) {
+  TakeScreenshot(Config("apps/demo/index.html", false, true), "demo-page.png");
 }
 
 }  // namespace
