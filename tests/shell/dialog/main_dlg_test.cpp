@@ -128,6 +128,35 @@ TEST_F(MainDlgTest, TeardownWaitsForCommandsBeforeFreeingTheirRecordsAndRefusesN
   EXPECT_EQ(shown, 0);
 }
 
+// Keeps the request it was built from, and the thread that ran it.
+CommandRequest g_appRequest;
+std::thread::id g_appThread;
+
+class RecordingRunApp : public Command {
+ public:
+  explicit RecordingRunApp(const CommandRequest& r) : Command("run app", r) { g_appRequest = r; }
+  void execute(std::string& reply) override {
+    g_appThread = std::this_thread::get_id();
+    BuildCallbackJson(1, "操作成功", "", reply);
+    running = false;
+  }
+  void stop() override { running = false; }
+};
+
+TEST_F(MainDlgTest, AppAddressRunsTheApplicationOnTheCallingThread) {
+  CommandFactory::Register("runapp", &MakeCommand<RecordingRunApp>);
+  CMainDlg dialog;
+  g_pMainDlg = &dialog;
+  ASSERT_TRUE(dialog.Create());
+  dialog.Navigate("app://demo");
+  EXPECT_EQ(g_appRequest.name, "runapp");
+  EXPECT_EQ(g_appRequest.region, "SysCmd");
+  EXPECT_EQ(g_appRequest.params, "{\"key\":\"demo\"}\n");
+  EXPECT_EQ(g_appRequest.type, "0");
+  EXPECT_EQ(g_appThread, std::this_thread::get_id());
+  dialog.EndRun(2);
+}
+
 GdkFilterReturn WatchCloseMessage(GdkXEvent* xevent, GdkEvent*, gpointer heard) {
   auto* event = static_cast<XEvent*>(xevent);
   if (event->type == ClientMessage && event->xclient.format == 8 &&
