@@ -2,7 +2,9 @@
 
 #include <sys/random.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <random>
 #include <memory>
 #include <sstream>
 
@@ -29,22 +31,26 @@ bool Command::ParseParams(const CommandRequest& request, Json::Value& out) {
 
 namespace {
 
-const Json::StreamWriterBuilder& CompactWriter() {
-  static const Json::StreamWriterBuilder builder = [] {
-    Json::StreamWriterBuilder b;
-    b["indentation"] = "";
-    b["commentStyle"] = "None";
-    b["emitUTF8"] = true;
-    return b;
-  }();
-  return builder;
+Json::StreamWriterBuilder MakeBuilder(const char* indentation) {
+  Json::StreamWriterBuilder b;
+  b["indentation"] = indentation;
+  b["commentStyle"] = "None";
+  b["emitUTF8"] = true;
+  return b;
+}
+
+// Writes through a writer made once per thread: making one reads every setting afresh.
+std::string WriteWith(const char* indentation, const Json::Value& value) {
+  thread_local std::unique_ptr<Json::StreamWriter> compact(MakeBuilder("").newStreamWriter());
+  thread_local std::unique_ptr<Json::StreamWriter> styled(MakeBuilder("\t").newStreamWriter());
+  std::ostringstream out;
+  (*indentation ? styled : compact)->write(value, &out);
+  return out.str();
 }
 
 }  // namespace
 
-std::string WriteJson(const Json::Value& value) {
-  return Json::writeString(CompactWriter(), value) + "\n";
-}
+std::string WriteJson(const Json::Value& value) { return WriteWith("", value) + "\n"; }
 
 bool ParseJson(const std::string& text, Json::Value& out) {
   if (text.empty()) return false;
@@ -76,15 +82,8 @@ std::string JsonValueToString(const Json::Value& value) {
     case Json::booleanValue:
       return value.asBool() ? "1" : "0";
     case Json::arrayValue: {
-      static const Json::StreamWriterBuilder styled = [] {
-        Json::StreamWriterBuilder b;
-        b["indentation"] = "\t";
-        b["commentStyle"] = "None";
-        b["emitUTF8"] = true;
-        return b;
-      }();
       std::string out = "[";
-      for (const Json::Value& element : value) out += Json::writeString(styled, element) + "\n";
+      for (const Json::Value& element : value) out += WriteWith("\t", element) + "\n";
       return out + "]";
     }
     case Json::objectValue:
@@ -114,11 +113,23 @@ void BuildRequestJson(const CommandRequest& request, std::string& out) {
 }
 
 std::string NewGuidString() {
+  // Each thread draws from its own generator, seeded once from the kernel's random source.
+  thread_local std::mt19937_64 generator = [] {
+    std::uint32_t seed[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    std::size_t got = 0;
+    auto* bytes = reinterpret_cast<unsigned char*>(seed);
+    while (got < sizeof seed) {
+      ssize_t n = getrandom(bytes + got, sizeof seed - got, 0);
+      if (n > 0) got += static_cast<std::size_t>(n);
+    }
+    std::seed_seq sequence(std::begin(seed), std::end(seed));
+    return std::mt19937_64(sequence);
+  }();
   unsigned char b[16];
-  std::size_t got = 0;
-  while (got < sizeof b) {
-    ssize_t n = getrandom(b + got, sizeof b - got, 0);
-    if (n > 0) got += static_cast<std::size_t>(n);
+  std::uint64_t high = generator(), low = generator();
+  for (int i = 0; i < 8; ++i) {
+    b[i] = static_cast<unsigned char>(high >> (8 * i));
+    b[8 + i] = static_cast<unsigned char>(low >> (8 * i));
   }
   // Version 4, variant 1, as a freshly generated GUID would carry.
   b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);

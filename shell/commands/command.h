@@ -57,6 +57,18 @@ class Command {
   std::atomic<bool> executeReturned{false};
 };
 
+// Clears a command's running flag on every way out of execute, exceptions included.
+class RunningGuard {
+ public:
+  explicit RunningGuard(Command& command) : command_(command) {}
+  ~RunningGuard() { command_.running = false; }
+  RunningGuard(const RunningGuard&) = delete;
+  RunningGuard& operator=(const RunningGuard&) = delete;
+
+ private:
+  Command& command_;
+};
+
 // The reply {"data":..,"flag":..,"flagMsg":..} on one line.
 void BuildCallbackJson(const int& flag, const std::string& data, const std::string& flagMsg,
                        std::string& out);

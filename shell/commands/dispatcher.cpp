@@ -101,8 +101,10 @@ const char* DispatchCmd(const char* region, const char* name, const char* params
         command->MarkExecuteReturned();
         throw;
       }
+      // Once marked, another worker may delete the command: nothing here touches it after.
+      std::string scratch;
+      QLOG_INFO << FormatLogTag(request.name, reply, scratch);
       command->MarkExecuteReturned();
-      QLOG_INFO << FormatLogTag(request.name, reply, command->logText);
     } catch (const CmdException& e) {
       if (locked) {
         locked = false;

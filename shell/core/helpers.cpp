@@ -286,13 +286,9 @@ int KillProcessByName(const std::string& exeName) {
   int result = 0;
   ForEachOwnProcess(exeName, [&](pid_t pid) {
     result = kill(pid, SIGKILL) == 0 ? 1 : 0;
-    if (result) {
-      // Our own children become zombies until reaped; others vanish from /proc.
-      while (waitpid(pid, nullptr, WNOHANG) == 0 || kill(pid, 0) == 0) {
-        if (OwnProcessName(std::to_string(pid)).empty()) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      }
-    }
+    // Ended means gone or a zombie: reaping a child stays its parent's business.
+    while (result && !OwnProcessName(std::to_string(pid)).empty())
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return true;
   });
   return result;
@@ -404,6 +400,15 @@ bool MacFromArpTable(const std::string& arpTable, const std::string& ip, std::st
   return false;
 }
 
+bool InterfaceMac(const std::string& sysRoot, const std::string& interfaceName, std::string& out) {
+  const std::string name = interfaceName.substr(0, interfaceName.find(':'));
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+    return false;
+  std::string mac = ReadWholeFile(sysRoot + "/class/net/" + name + "/address");
+  while (!mac.empty() && (mac.back() == '\n' || mac.back() == ' ')) mac.pop_back();
+  return ParseColonMac(mac, out);
+}
+
 bool GetMacByArp(const std::string& ip, std::string& out) {
   in_addr wanted;
   if (inet_pton(AF_INET, ip.c_str(), &wanted) != 1) return false;
@@ -419,11 +424,7 @@ bool GetMacByArp(const std::string& ip, std::string& out) {
     }
     freeifaddrs(list);
   }
-  if (!local_iface.empty()) {
-    std::string mac = ReadWholeFile("/sys/class/net/" + local_iface + "/address");
-    while (!mac.empty() && (mac.back() == '\n' || mac.back() == ' ')) mac.pop_back();
-    return ParseColonMac(mac, out);
-  }
+  if (!local_iface.empty()) return InterfaceMac("/sys", local_iface, out);
   return MacFromArpTable(ReadWholeFile("/proc/net/arp"), ip, out);
 }
 

@@ -55,6 +55,10 @@ bool GetMacByArp(const std::string& ip, std::string& out);
 // The pieces of the two above that read the kernel's tables, for tests with canned text.
 std::string DefaultRouteInterface(const std::string& routeTable);  // text of /proc/net/route
 bool MacFromArpTable(const std::string& arpTable, const std::string& ip, std::string& out);
+// The MAC of a local interface from sysfs under |sysRoot|; an address label ("eth0:1", as the
+// interface list names a labelled address) stands for its interface. False for interfaces
+// without one (loopback).
+bool InterfaceMac(const std::string& sysRoot, const std::string& interfaceName, std::string& out);
 std::string FormatMac(const unsigned char* bytes, std::size_t length);
 
 // --- Other.

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <vector>
 
@@ -96,6 +97,10 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 
 bool WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value) {
+  // One read-modify-write at a time: two workers writing different keys must both keep theirs,
+  // and they would share the temporary file's name too.
+  static std::mutex write_lock;
+  std::lock_guard<std::mutex> lock(write_lock);
   std::vector<std::string> lines = ReadLines(path);
   const std::string entry = key + "=" + value;
   bool inside = false, done = false;
@@ -113,12 +118,12 @@ bool WriteProfileString(const std::string& path, const std::string& section,
       continue;
     }
     if (!inside) continue;
-    if (KeyValue(lines[i], k, v) && SameName(k, key)) {
-      lines[i] = entry;
+    if (!KeyValue(lines[i], k, v)) continue;
+    if (SameName(k, key)) {
+      lines[i] = k + "=" + value;  // the stored spelling of the name stays
       done = true;
-    } else if (!Trim(lines[i]).empty()) {
-      section_end = i + 1;
     }
+    section_end = i + 1;
   }
   if (!done) {
     if (section_found) {

@@ -14,6 +14,6 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
 
 // Writes key=value into the section (made when missing), keeping every other line. The file is
 // replaced whole through a temporary file in the same folder, so a reader never sees half of it.
-// False when the file cannot be written.
+// Writes of one process are serialised. False when the file cannot be written.
 bool WriteProfileString(const std::string& path, const std::string& section,
                         const std::string& key, const std::string& value);

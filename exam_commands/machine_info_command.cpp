@@ -1,0 +1,76 @@
+#include "exam_commands/machine_info_command.h"
+
+#include <json/json.h>
+
+#include "machine_code/machine_code.h"
+#include "shell/commands/command.h"
+#include "shell/commands/command_factory.h"
+#include "shell/core/helpers.h"
+
+namespace {
+
+class ConcreteCommandGetConfig : public Command {
+ public:
+  explicit ConcreteCommandGetConfig(const CommandRequest& request)
+      : Command("get config", request) {}
+  ~ConcreteCommandGetConfig() override { Log("destructor"); }
+
+  void execute(std::string& reply) override {
+    Log("execute");
+    BuildMachineInfoReply(SystemMachineInfoSources(), reply);
+    running = false;
+  }
+
+  void stop() override {
+    Log("stop");
+    running = false;
+  }
+};
+
+}  // namespace
+
+void BuildMachineInfoJson(const int& flag, const std::string& ip, const std::string& mac,
+                          const std::string& macode, const std::string& flagMsg,
+                          std::string& out) {
+  Json::Value data(Json::objectValue);
+  data["ip"] = ip;
+  data["mac"] = mac;
+  data["macode"] = macode;
+  Json::Value reply(Json::objectValue);
+  reply["flag"] = flag;
+  reply["data"] = data;
+  reply["flagMsg"] = flagMsg;
+  out = WriteJson(reply);
+  ReplaceAll(out, "\n", "");
+}
+
+bool GetMachineCodeString(std::string& code) {
+  code = computeMachineCode();
+  return !code.empty();
+}
+
+const MachineInfoSources& SystemMachineInfoSources() {
+  static const MachineInfoSources sources = {&GetMachineCodeString, &GetLocalIp, &GetMacByArp};
+  return sources;
+}
+
+void BuildMachineInfoReply(const MachineInfoSources& sources, std::string& reply) {
+  std::string code, ip, mac;
+  if (!sources.machineCode(code) || code.empty()) {
+    BuildCallbackJson(0, "", "处理getconfig时，获取本机机器码失败", reply);
+    return;
+  }
+  if (!sources.localIp(ip) || ip.empty()) {
+    BuildCallbackJson(0, "", "处理getconfig时，获取本机IP地址失败", reply);
+    return;
+  }
+  if (!sources.macOf(ip, mac) || mac.empty()) {
+    BuildCallbackJson(0, "", "处理getconfig时，获取本机MAC地址失败", reply);
+    return;
+  }
+  BuildMachineInfoJson(1, ip, mac, code, "Operation Successful", reply);
+}
+
+void RegisterMachineInfoCommand() {
+  CommandFactory::Register("getconfig", &MakeCommand<ConcreteCommandGetConfig>);
+}

@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "shell/commands/command.h"
+#include "tests/support/test_support.h"
+
+TEST(Reply, ExactBytesWithRawUtf8AndNoLineFeed) {
+  std::string out = "old";
+  BuildCallbackJson(1, "操作成功", "", out);
+  EXPECT_EQ(out, "{\"data\":\"操作成功\",\"flag\":1,\"flagMsg\":\"\"}");
+  BuildCallbackJson(0, "", "未知的命令类型", out);
+  EXPECT_EQ(out, "{\"data\":\"\",\"flag\":0,\"flagMsg\":\"未知的命令类型\"}");
+  BuildCallbackJson(1, "a\nb \"q\" \\", "", out);
+  EXPECT_EQ(out, "{\"data\":\"a\\nb \\\"q\\\" \\\\\",\"flag\":1,\"flagMsg\":\"\"}");
+}
+
+TEST(Reply, RequestTextForTheLog) {
+  std::string out;
+  BuildRequestJson({"PlAy", "exam", "{\"file\":\"a.mp3\"}\n", "1"}, out);
+  EXPECT_EQ(out,
+            "{\"name\":\"PlAy\",\"params\":\"{\\\"file\\\":\\\"a.mp3\\\"}\\n\",\"region\":\"exam\","
+            "\"type\":\"1\"}");
+}
+
+TEST(Json, WriterParserAndValueTexts) {
+  Json::Value v;
+  EXPECT_FALSE(ParseJson("", v));
+  EXPECT_FALSE(ParseJson("{", v));
+  ASSERT_TRUE(ParseJson("{\"b\":[1,2.5,\"x\"],\"a\":{\"k\":null} /* note */}", v));
+  EXPECT_EQ(WriteJson(v), "{\"a\":{\"k\":null},\"b\":[1,2.5,\"x\"]}\n");
+
+  EXPECT_EQ(JsonValueToString(Json::Value()), "null");
+  EXPECT_EQ(JsonValueToString(Json::Value(-12)), "-12");
+  EXPECT_EQ(JsonValueToString(Json::Value(Json::UInt64(18446744073709551615ull))),
+            "18446744073709551615");
+  EXPECT_EQ(JsonValueToString(Json::Value(3.14159265)), "3.14159");
+  EXPECT_EQ(JsonValueToString(Json::Value("文本")), "文本");
+  EXPECT_EQ(JsonValueToString(Json::Value(true)), "1");
+  EXPECT_EQ(JsonValueToString(Json::Value(false)), "0");
+  EXPECT_EQ(JsonValueToString(v["a"]), "");
+  EXPECT_EQ(JsonValueToString(v["b"]), "[1\n2.5\n\"x\"\n]");
+}
+
+TEST(Guid, ThirtyTwoHexDigitsOnlyTheThirdGroupLowerCaseAllDistinct) {
+  std::set<std::string> seen;
+  for (int i = 0; i < 2000; ++i) {
+    std::string guid = NewGuidString();
+    ASSERT_EQ(guid.size(), 32u);
+    for (std::size_t k = 0; k < guid.size(); ++k) {
+      char c = guid[k];
+      bool third = k >= 12 && k < 16;
+      ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(c)) ||
+                  (third ? (c >= 'a' && c <= 'f') : (c >= 'A' && c <= 'F')))
+          << guid;
+    }
+    seen.insert(guid);
+  }
+  EXPECT_EQ(seen.size(), 2000u);
+}
+
+namespace {
+
+class ProbeCommand : public Command {
+ public:
+  explicit ProbeCommand(const CommandRequest& r) : Command("probe word", r) {
+    Json::Value v;
+    parsed = ParseParams(r, v);
+    if (parsed) text = v["text"].asString();
+  }
+  void execute(std::string& reply) override {
+    BuildCallbackJson(1, text, "", reply);
+    running = false;
+  }
+  void stop() override { running = false; }
+  bool parsed = false;
+  std::string text = "default";
+};
+
+}  // namespace
+
+TEST(CommandBase, ParamsParsingAndIdleness) {
+  ProbeCommand empty({"x", "r", "", "0"});
+  EXPECT_FALSE(empty.parsed);
+  EXPECT_EQ(empty.text, "default");
+  EXPECT_EQ(empty.id.size(), 32u);
+  EXPECT_TRUE(empty.running);
+  EXPECT_FALSE(empty.IsIdle());
+  empty.stop();
+  EXPECT_FALSE(empty.IsIdle());  // execute has not returned yet
+  empty.MarkExecuteReturned();
+  EXPECT_TRUE(empty.IsIdle());
+
+  ProbeCommand numbers({"x", "r", "{\"text\":12}", "0"});
+  EXPECT_EQ(numbers.text, "12");
+  EXPECT_THROW(ProbeCommand({"x", "r", "{\"text\":[1]}", "0"}), std::exception);
+  try {
+    ProbeCommand bad({"x", "r", "{", "0"});
+    FAIL();
+  } catch (const CmdException& e) {
+    EXPECT_EQ(e.getMessage(), "解析json串参数失败");
+  }
+}

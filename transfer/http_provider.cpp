@@ -1,0 +1,215 @@
+#include "transfer/http_provider.h"
+
+#include <curl/curl.h>
+#include <json/json.h>
+
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "shell/core/helpers.h"
+
+namespace org_trellik {
+
+namespace {
+
+struct EasyDeleter {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct MimeDeleter {
+  void operator()(curl_mime* mime) const { curl_mime_free(mime); }
+};
+struct ListDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using Easy = std::unique_ptr<CURL, EasyDeleter>;
+using Mime = std::unique_ptr<curl_mime, MimeDeleter>;
+using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
+
+enum PartMode { kContentParts = 4, kFilePart = 10 };
+
+// libcurl's global set-up is not safe on two threads at once; every handle is made through here.
+Easy NewEasy() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  return Easy(curl_easy_init());
+}
+
+std::string RenderField(const Json::Value& value) {
+  switch (value.type()) {
+    case Json::nullValue:
+      return "null";
+    case Json::intValue:
+      return std::to_string(value.asLargestInt());
+    case Json::uintValue:
+      return value.asLargestUInt() <= static_cast<Json::LargestUInt>(INT_MAX)
+                 ? std::to_string(value.asLargestUInt())
+                 : std::string();
+    case Json::realValue: {
+      std::ostringstream out;
+      out << value.asDouble();
+      return out.str();
+    }
+    case Json::stringValue:
+      return value.asString();
+    case Json::booleanValue:
+      return value.asBool() ? "1" : "0";
+    case Json::arrayValue:
+    case Json::objectValue:
+      return std::string();
+  }
+  return std::string();
+}
+
+// Appends the parts described by the JSON |text| to |mime|.
+void ParsePostParams(curl_mime* mime, const std::string& text, PartMode mode) {
+  if (text.empty()) return;
+  Json::CharReaderBuilder builder;
+  builder["allowComments"] = true;
+  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  Json::Value root;
+  std::string errors;
+  if (!reader->parse(text.data(), text.data() + text.size(), &root, &errors))
+    throw std::runtime_error("Post参数解析失败");
+  if (root.empty()) return;
+  const Json::Value& fields = root;
+  if (mode == kContentParts) {
+    for (const std::string& name : fields.getMemberNames()) {
+      std::string field_name = AnsiToUtf8(name);
+      std::string contents = AnsiToUtf8(RenderField(fields[name]));
+      curl_mimepart* part = curl_mime_addpart(mime);
+      curl_mime_name(part, field_name.c_str());
+      curl_mime_data(part, contents.data(), contents.size());
+    }
+  } else if (mode == kFilePart) {
+    std::string name = fields["name"].asString();
+    std::string file = fields["file"].asString();
+    curl_mimepart* part = curl_mime_addpart(mime);
+    curl_mime_name(part, name.c_str());
+    curl_mime_filedata(part, file.c_str());
+  }
+}
+
+void ApplyConfig(CURL* handle, const HttpCfg* cfg) {
+  if (!cfg) return;
+  if (cfg->caInfo) {
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(handle, CURLOPT_CAINFO, cfg->caInfo);
+  } else {
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+  }
+  if (cfg->sslCertType) curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, cfg->sslCertType);
+  if (cfg->sslCert) curl_easy_setopt(handle, CURLOPT_SSLCERT, cfg->sslCert);
+  if (cfg->keyPasswd) curl_easy_setopt(handle, CURLOPT_KEYPASSWD, cfg->keyPasswd);
+  if (cfg->sslKeyType) curl_easy_setopt(handle, CURLOPT_SSLKEYTYPE, cfg->sslKeyType);
+  if (cfg->sslKey) curl_easy_setopt(handle, CURLOPT_SSLKEY, cfg->sslKey);
+  if (cfg->cookieList) curl_easy_setopt(handle, CURLOPT_COOKIELIST, cfg->cookieList);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, cfg->connectTimeout < 1 ? 30L
+                                                     : static_cast<long>(cfg->connectTimeout));
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT,
+                   cfg->timeout < 1 ? 30L : static_cast<long>(cfg->timeout));
+}
+
+// Runs the prepared transfer with the configured attempts and turns the outcome into a result.
+int Perform(CURL* handle, const HttpCfg* cfg) {
+  ApplyConfig(handle, cfg);
+  const int retry = cfg ? cfg->retry : 0;
+  int attempts = 0;
+  CURLcode code;
+  while ((code = curl_easy_perform(handle)) != CURLE_OK) {
+    ++attempts;
+    if (attempts >= retry) return static_cast<int>(code);
+    std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs(attempts)));
+  }
+  long status = 0;
+  code = curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  if (code != CURLE_OK) return static_cast<int>(code);
+  return status == 200 ? 0 : static_cast<int>(status);
+}
+
+enum class PostKind { kCompressed, kPlain, kUpload };
+
+// The multipart POSTs differ only in compression and in the file part.
+int Post(const std::string& url, const std::string& files, const std::string& params,
+         void* userData, WriteFunction writeFunction, const HttpCfg* cfg, PostKind kind) {
+  Easy handle = NewEasy();
+  if (!handle) return 2;
+  CURL* h = handle.get();
+  Mime form(curl_mime_init(h));
+  HeaderList headers;
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  if (kind == PostKind::kUpload) {
+    curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+    ParsePostParams(form.get(), files, kFilePart);
+  } else {
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+  }
+  ParsePostParams(form.get(), params, kContentParts);
+  // Always a form, even an empty one: a POST without one would read its body from stdin.
+  curl_easy_setopt(h, CURLOPT_MIMEPOST, form.get());
+  if (kind == PostKind::kCompressed) {
+    headers.reset(curl_slist_append(nullptr, "Accept-Encoding:gzip"));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+  }
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, userData);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  return Perform(h, cfg);
+}
+
+}  // namespace
+
+long long RetryPauseMs(int repetition) {
+  if (repetition < 1) return 0;
+  // 2^16 seconds is far beyond the cap already; larger shifts are never computed.
+  if (repetition > 16) return kMaxRetryPauseMs;
+  long long pause = (1LL << repetition) * 1000;
+  return pause < kMaxRetryPauseMs ? pause : kMaxRetryPauseMs;
+}
+
+int HttpProvider::getRequest(const std::string& url, void* userData, WriteFunction writeFunction,
+                             const HttpCfg* cfg) {
+  Easy handle = NewEasy();
+  if (!handle) return 2;
+  CURL* h = handle.get();
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, userData);
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  return Perform(h, cfg);
+}
+
+int HttpProvider::getsRequest(const std::string& url, void* userData, WriteFunction writeFunction,
+                              const HttpCfg* cfg) {
+  return getRequest(url, userData, writeFunction, cfg);
+}
+
+int HttpProvider::postRequest(const std::string& url, const std::string& params, void* userData,
+                              WriteFunction writeFunction, const HttpCfg* cfg) {
+  return Post(url, std::string(), params, userData, writeFunction, cfg, PostKind::kCompressed);
+}
+
+int HttpProvider::postsRequest(const std::string& url, const std::string& params, void* userData,
+                               WriteFunction writeFunction, const HttpCfg* cfg) {
+  return Post(url, std::string(), params, userData, writeFunction, cfg, PostKind::kPlain);
+}
+
+int HttpProvider::uploadRequest(const std::string& url, const std::string& files,
+                                const std::string& params, void* userData,
+                                WriteFunction writeFunction, const HttpCfg* cfg) {
+  return Post(url, files, params, userData, writeFunction, cfg, PostKind::kUpload);
+}
+
+int HttpProvider::downloadRequest(const std::string& url, const std::string& params,
+                                  void* userData, WriteFunction writeFunction,
+                                  const HttpCfg* cfg) {
+  return Post(url, std::string(), params, userData, writeFunction, cfg, PostKind::kCompressed);
+}
+
+}  // namespace org_trellik
