@@ -6,27 +6,49 @@
 #include "browser_host/page_fs.h"
 #include "browser_host/text_convert.h"
 
+// One line: the pieces below are joined without line breaks.
 const char kAppExtensionScript[] =
-    "var cef;if(!cef)cef={};if(!cef.message)cef.message={};if(!cef.fs)cef.fs={};"
-    "(function(){"
-    "cef.message.sendMessage=function(name,arguments){native function sendMessage();"
-    "return sendMessage(name,arguments);};"
-    "cef.message.setMessageCallback=function(name,callback){native function setMessageCallback();"
-    "return setMessageCallback(name,callback);};"
-    "cef.message.removeMessageCallback=function(name){native function removeMessageCallback();"
-    "return removeMessageCallback(name);};"
-    "cef.fs.readAll=function(fileName){native function readFileAll();"
-    "return readFileAll(fileName);};"
-    "cef.fs.writeAll=function(fileName,contents){native function writeFileAll();"
-    "return writeFileAll(fileName,contents);};"
-    "cef.fs.fileExists=function(fileName){native function fileExists();"
-    "return fileExists(fileName);};"
-    "cef.fs.dirExists=function(dirPath){native function dirExists();"
-    "return dirExists(dirPath);};"
-    "cef.fs.createDir=function(dirPath){native function createDir();"
-    "return createDir(dirPath);};"
-    "cef.fs.deleteDir=function(dirPath){native function deleteDir();"
-    "return deleteDir(dirPath);};"
+    "var cef;"
+    "if (!cef)  cef = {};"
+    "if (!cef.message)  cef.message = {};"
+    "if (!cef.fs)  cef.fs = {};"
+    "(function() {"
+    "  cef.message.sendMessage = function(name, arguments) {"
+    "    native function sendMessage();"
+    "    return sendMessage(name, arguments);"
+    "  };"
+    "  cef.message.setMessageCallback = function(name, callback) {"
+    "    native function setMessageCallback();"
+    "    return setMessageCallback(name, callback);"
+    "  };"
+    "  cef.message.removeMessageCallback = function(name) {"
+    "    native function removeMessageCallback();"
+    "    return removeMessageCallback(name);"
+    "  };"
+    "  cef.fs.readAll = function(fileName) {"
+    "    native function readFileAll();"
+    "    return readFileAll(fileName);"
+    "  };"
+    "  cef.fs.writeAll = function(fileName, contents) {"
+    "    native function writeFileAll();"
+    "    return writeFileAll(fileName, contents);"
+    "  };"
+    "  cef.fs.fileExists = function(fileName) {"
+    "    native function fileExists();"
+    "    return fileExists(fileName);"
+    "  };"
+    "  cef.fs.dirExists = function(dirPath) {"
+    "    native function dirExists();"
+    "    return dirExists(dirPath);"
+    "  };"
+    "  cef.fs.createDir = function(dirPath) {"
+    "    native function createDir();"
+    "    return createDir(dirPath);"
+    "  };"
+    "  cef.fs.deleteDir = function(dirPath) {"
+    "    native function deleteDir();"
+    "    return deleteDir(dirPath);"
+    "  };"
     "})();";
 
 int g_funcId = 0;
@@ -42,7 +64,9 @@ std::string Compact(const Json::Value& value) {
   return Json::writeString(b, value);
 }
 
-bool IsStringArg(const CefV8ValueList& a, size_t i) { return i < a.size() && a[i] && a[i]->IsString(); }
+bool IsStringArg(const CefV8ValueList& a, size_t i) {
+  return i < a.size() && a[i] && a[i]->IsString();
+}
 
 std::string ValidUtf8(const std::string& text) {
   if (g_utf8_validate(text.data(), text.size(), nullptr)) return text;
@@ -95,17 +119,27 @@ void CopyListToV8Array(CefRefPtr<CefListValue> source, CefRefPtr<CefV8Value> tar
 void CopyListValueToV8(CefRefPtr<CefV8Value> target, CefRefPtr<CefListValue> source, int index) {
   CefRefPtr<CefV8Value> value;
   switch (source->GetType(index)) {
-    case VTYPE_BOOL: value = CefV8Value::CreateBool(source->GetBool(index)); break;
-    case VTYPE_INT: value = CefV8Value::CreateInt(source->GetInt(index)); break;
-    case VTYPE_DOUBLE: value = CefV8Value::CreateDouble(source->GetDouble(index)); break;
-    case VTYPE_STRING: value = CefV8Value::CreateString(source->GetString(index)); break;
+    case VTYPE_BOOL:
+      value = CefV8Value::CreateBool(source->GetBool(index));
+      break;
+    case VTYPE_INT:
+      value = CefV8Value::CreateInt(source->GetInt(index));
+      break;
+    case VTYPE_DOUBLE:
+      value = CefV8Value::CreateDouble(source->GetDouble(index));
+      break;
+    case VTYPE_STRING:
+      value = CefV8Value::CreateString(source->GetString(index));
+      break;
     case VTYPE_LIST: {
       CefRefPtr<CefListValue> list = source->GetList(index);
       value = CefV8Value::CreateArray(static_cast<int>(list->GetSize()));
       CopyListToV8Array(list, value);
       break;
     }
-    default: value = CefV8Value::CreateNull(); break;
+    default:
+      value = CefV8Value::CreateNull();
+      break;
   }
   target->SetValue(index, value);
 }
@@ -130,9 +164,8 @@ bool ClientAppExtensionHandler::Execute(const CefString& name, CefRefPtr<CefV8Va
     std::wstring pageName = arguments[0]->GetStringValue().ToWString();
     // Wraps instead of overflowing; a wrapped 0 is refused by the program like any 0.
     g_funcId = static_cast<int>(static_cast<unsigned>(g_funcId) + 1u);
-    std::string json = MakeCallbackInfoJson(browser->GetIdentifier(),
-                                            WStringToString(pageName, CP_ACP),
-                                            frame->GetIdentifier());
+    std::string json = MakeCallbackInfoJson(
+        browser->GetIdentifier(), WStringToString(pageName, CP_ACP), frame->GetIdentifier());
     CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(json);
     if (count == 2 && arguments[1] && arguments[1]->IsArray())
       CopyV8ArrayToList(arguments[1], message->GetArgumentList());
@@ -150,9 +183,8 @@ bool ClientAppExtensionHandler::Execute(const CefString& name, CefRefPtr<CefV8Va
       return true;
     }
     std::wstring pageName = arguments[0]->GetStringValue().ToWString();
-    std::string key = MakeCallbackInfoJson(browser->GetIdentifier(),
-                                           WStringToString(pageName, CP_ACP),
-                                           frame->GetIdentifier());
+    std::string key = MakeCallbackInfoJson(
+        browser->GetIdentifier(), WStringToString(pageName, CP_ACP), frame->GetIdentifier());
     app_->SetMessageCallback(key, {context, object, arguments[1]});
   } else if (n == "readFileAll") {
     if (count != 1 || !IsStringArg(arguments, 0)) {

@@ -28,9 +28,8 @@ class ClientAppExtensionHandler : public CefV8Handler,
                                   public CefRefCounted<ClientAppExtensionHandler> {
  public:
   explicit ClientAppExtensionHandler(CefRefPtr<ClientApp> app) : app_(app) {}
-  bool Execute(const CefString& name, CefRefPtr<CefV8Value> object,
-               const CefV8ValueList& arguments, CefRefPtr<CefV8Value>& retval,
-               CefString& exception) override;
+  bool Execute(const CefString& name, CefRefPtr<CefV8Value> object, const CefV8ValueList& arguments,
+               CefRefPtr<CefV8Value>& retval, CefString& exception) override;
 
  private:
   CefRefPtr<ClientApp> app_;

@@ -42,8 +42,8 @@ class KeTaskFactory {
   };
 
   template <class A1, class A2, class A3, class A4, class A5, class A6>
-  static KeTask* NewTask(std::function<void(A1, A2, A3, A4, A5, A6)> f, A1 a1, A2 a2, A3 a3,
-                         A4 a4, A5 a5, A6 a6) {
+  static KeTask* NewTask(std::function<void(A1, A2, A3, A4, A5, A6)> f, A1 a1, A2 a2, A3 a3, A4 a4,
+                         A5 a5, A6 a6) {
     return new InnerTask5<A1, A2, A3, A4, A5, A6>(std::move(f), a1, a2, a3, a4, a5, a6);
   }
 };

@@ -70,8 +70,7 @@ void ClientApp::OnFocusedNodeChanged(CefRefPtr<CefBrowser> browser, CefRefPtr<Ce
   for (const auto& d : render_delegates_) d->OnFocusedNodeChanged(this, browser, frame, node);
 }
 
-bool ClientApp::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser,
-                                         CefProcessId source_process,
+bool ClientApp::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProcessId source_process,
                                          CefRefPtr<CefProcessMessage> message) {
   for (const auto& d : render_delegates_)
     if (d->OnProcessMessageReceived(this, browser, source_process, message)) return true;

@@ -23,14 +23,14 @@ class ClientApp : public CefApp,
     virtual void OnWebKitInitialized(CefRefPtr<ClientApp>) {}
     virtual void OnBrowserCreated(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>) {}
     virtual void OnBrowserDestroyed(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>) {}
-    virtual void OnContextCreated(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>,
-                                  CefRefPtr<CefFrame>, CefRefPtr<CefV8Context>) {}
-    virtual void OnContextReleased(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>,
-                                   CefRefPtr<CefFrame>, CefRefPtr<CefV8Context>) {}
+    virtual void OnContextCreated(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
+                                  CefRefPtr<CefV8Context>) {}
+    virtual void OnContextReleased(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
+                                   CefRefPtr<CefV8Context>) {}
     virtual void OnFocusedNodeChanged(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>,
                                       CefRefPtr<CefFrame>, CefRefPtr<CefDOMNode>) {}
-    virtual bool OnProcessMessageReceived(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>,
-                                          CefProcessId, CefRefPtr<CefProcessMessage>) {
+    virtual bool OnProcessMessageReceived(CefRefPtr<ClientApp>, CefRefPtr<CefBrowser>, CefProcessId,
+                                          CefRefPtr<CefProcessMessage>) {
       return false;
     }
   };

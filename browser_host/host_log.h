@@ -55,7 +55,7 @@ class Log {
 class FILELog : public Log<Output2FILE> {};
 
 // Usable as a statement anywhere, also as the body of an if without braces.
-#define KVB_LOG(level)                                                        \
+#define KVB_LOG(level)                                                         \
   for (bool kvb_log_once = (level) <= FILELog::ReportingLevel(); kvb_log_once; \
-       kvb_log_once = false)                                                  \
+       kvb_log_once = false)                                                   \
   FILELog().StartLine(level)

@@ -53,8 +53,8 @@ void KVBCreateMainCEFBrowser(const char* url) {
   settings.file_access_from_file_urls = STATE_ENABLED;
   settings.web_security = STATE_DISABLED;
   std::wstring wide = StringToWString(url ? url : "", CP_ACP);
-  bool created = CefBrowserHost::CreateBrowser(info, g_handler_ref, CefString(wide), settings,
-                                               nullptr);
+  bool created =
+      CefBrowserHost::CreateBrowser(info, g_handler_ref, CefString(wide), settings, nullptr);
   if (!created) KVB_LOG(logERROR) << "Failed to create main browser.";
 
   KVB_LOG(logDEBUG) << "Web plug-ins are not supported, not loaded: " << GetModuleFolder()
@@ -81,9 +81,9 @@ void PostParentCommand(CefWindowHandle parent, int command) {
     else
       return;
     GtkWidget* top = gtk_widget_get_toplevel(g_parent);
-    GtkWidget* box = gtk_message_dialog_new(GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr,
-                                            GTK_DIALOG_MODAL, GTK_MESSAGE_INFO, GTK_BUTTONS_OK,
-                                            "%s", text);
+    GtkWidget* box =
+        gtk_message_dialog_new(GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, GTK_DIALOG_MODAL,
+                               GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s", text);
     gtk_window_set_title(GTK_WINDOW(box), "文件下载");
     gtk_dialog_run(GTK_DIALOG(box));
     gtk_widget_destroy(box);
@@ -229,9 +229,9 @@ KVBWindowHandle KVBGetCEFHandle(void) {
   return g_parent;
 }
 
-#define KVB_REGISTER(function, type, slot)        \
-  void function(type callback) {                  \
-    KVB_LOG(logINFO) << "Call " #function;        \
+#define KVB_REGISTER(function, type, slot)          \
+  void function(type callback) {                    \
+    KVB_LOG(logINFO) << "Call " #function;          \
     if (callback) Callbacks().slot.store(callback); \
   }
 
@@ -240,8 +240,7 @@ KVB_REGISTER(KVBRegLoadEndCallBack, LoadEndCallBack, loadEnd)
 KVB_REGISTER(KVBRegLoadStartCallBack, LoadStartCallBack, loadStart)
 KVB_REGISTER(KVBRegLoadErrorCallBack, LoadErrorCallBack, loadError)
 KVB_REGISTER(KVBRegAddressChangeCallback, AddressChangeCallback, addressChange)
-KVB_REGISTER(KVBRegMainCefBrowserCreatedCallBack, MainCefBrowserCreatedCallBack,
-             mainBrowserCreated)
+KVB_REGISTER(KVBRegMainCefBrowserCreatedCallBack, MainCefBrowserCreatedCallBack, mainBrowserCreated)
 KVB_REGISTER(KVBRegDoBeforeResourceLoadCallBack, DoBeforeResourceLoadCallBack, beforeResourceLoad)
 KVB_REGISTER(KVBRegGetResSizeCallback, GetResSizeCallback, resSize)
 KVB_REGISTER(KVBRegLoadResContentCallback, LoadResContentCallback, resContent)

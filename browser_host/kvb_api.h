@@ -4,14 +4,16 @@
 //
 // Order of calls (all on the GTK main thread unless noted):
 //   KVBExecProcess(NULL)        -> -1: WebKit starts its own helper processes, go on
-//   gtk_init(...)               the caller owns GTK's start-up
-//   KVBCefInit()                -> 1, or 0: show the start-up error and end
+//   KVBCefInit()                -> 1, or 0: show the start-up error and end (it initialises
+//                               GTK when the caller has not; 0 also when there is no display
+//                               or the web-process extension is missing beside the program)
 //   KVBReg...CallBack(...)      dispatch, load end, load start, load error
 //   KVBCreateCEFMainBrowser(container, "about:blank")
 //                               from an idle callback of the caller's own main loop: runs the
 //                               browser loop nested inside that callback and returns when the
 //                               last browser (developer tools included) has closed
-//   KVBCloseCEFMainBrowser()    from the teardown, while the browser loop runs
+//   KVBCloseCEFMainBrowser()    from the teardown, while the browser loop runs; the loop ends
+//                               when the last browser has closed
 //   KVBCefShutdown()            after the caller's own loop has ended
 //
 // Texts are NUL-terminated UTF-8 (the "ANSI" texts of the program are UTF-8 on this platform).

@@ -32,9 +32,10 @@ Json::Value LastReport() {
 }
 
 void BM_PageBridge(benchmark::State& state) {
-  std::string url = "file://" + E2E::WriteFile("bench.html", std::string("<html><body>") +
-                                                                 kPageHelpers + "<script>" +
-                                                                 kScript + "</script></body></html>");
+  std::string url =
+      "file://" +
+      E2E::WriteFile("bench.html", std::string("<html><body>") + kPageHelpers + "<script>" +
+                                       kScript + "</script></body></html>");
   for (auto _ : state) {
     E2E::Run(url, [&state] {
       KVBExecJS("seq()", "");
@@ -43,7 +44,8 @@ void BM_PageBridge(benchmark::State& state) {
       std::vector<double> us;
       // The first requests warm the page and the pool up.
       for (size_t i = 201; i < pings.size(); ++i)
-        us.push_back(std::chrono::duration<double, std::micro>(pings[i].at - pings[i - 1].at).count());
+        us.push_back(
+            std::chrono::duration<double, std::micro>(pings[i].at - pings[i - 1].at).count());
       std::sort(us.begin(), us.end());
       if (!us.empty()) {
         state.counters["round_trip_median_us"] = us[us.size() / 2];

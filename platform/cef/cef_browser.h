@@ -69,8 +69,7 @@ class CefBrowserHost : public virtual CefBase {
                             void* request_context);
   // The same, with OnAfterCreated called before it returns.
   static CefRefPtr<CefBrowser> CreateBrowserSync(const CefWindowInfo& window_info,
-                                                 CefRefPtr<CefClient> client,
-                                                 const CefString& url,
+                                                 CefRefPtr<CefClient> client, const CefString& url,
                                                  const CefBrowserSettings& settings,
                                                  void* request_context);
 

@@ -126,8 +126,8 @@ class GtkBrowser : public CefBrowser, public CefBrowserHost, public CefRefCounte
     CefRefPtr<GtkBrowser> self = this;
     RunOnUi([self, message]() {
       if (!self->Usable()) return;
-      WebKitUserMessage* m = webkit_user_message_new(
-          message->GetName().c_str(), CefListToVariant(message->GetArgumentList()));
+      WebKitUserMessage* m = webkit_user_message_new(message->GetName().c_str(),
+                                                     CefListToVariant(message->GetArgumentList()));
       webkit_web_view_send_message_to_page(self->view_, m, nullptr, nullptr, nullptr);
     });
     return true;
@@ -417,7 +417,15 @@ void GtkBrowser::Attach(const CefWindowInfo& info, const std::string& url) {
   if (!url.empty()) webkit_web_view_load_uri(view_, url.c_str());
 }
 
-gboolean OnInspectorAttach(WebKitWebInspector*, GtkBrowser*) { return TRUE; }
+// The developer tools live in a window of their own, never docked into the page's window.
+gboolean OnInspectorAttach(WebKitWebInspector* inspector, GtkBrowser*) {
+  g_object_ref(inspector);
+  CefPostTask(TID_UI, [inspector]() {
+    if (webkit_web_inspector_is_attached(inspector)) webkit_web_inspector_detach(inspector);
+    g_object_unref(inspector);
+  });
+  return FALSE;
+}
 
 void OnInspectorClosed(WebKitWebInspector*, GtkBrowser* inspected) {
   if (inspected->devtools_) {
@@ -433,8 +441,8 @@ void GtkBrowser::ShowDevTools(const CefWindowInfo&, CefRefPtr<CefClient> client,
   WebKitWebInspector* inspector = webkit_web_view_get_inspector(view_);
   if (!inspector_hooked_) {
     inspector_hooked_ = true;
-    g_signal_connect(inspector, "attach", G_CALLBACK(OnInspectorAttach), this);
     g_signal_connect(inspector, "closed", G_CALLBACK(OnInspectorClosed), this);
+    g_signal_connect(inspector, "attach", G_CALLBACK(OnInspectorAttach), this);
   }
   if (devtools_) {
     webkit_web_inspector_show(inspector);
@@ -530,8 +538,8 @@ gboolean OnDecideDestination(WebKitDownload* d, gchar* suggested, DownloadItem* 
 
 void OnDownloadFailed(WebKitDownload*, GError* error, DownloadItem* item) {
   item->failed_ = true;
-  item->canceled_ = g_error_matches(error, WEBKIT_DOWNLOAD_ERROR,
-                                    WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER);
+  item->canceled_ =
+      g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER);
   if (auto h = item->browser_->client_->GetDownloadHandler())
     h->OnDownloadUpdated(item->browser_.get(), item, item);
 }
@@ -556,9 +564,8 @@ void OnDownloadStarted(WebKitWebContext*, WebKitDownload* d, gpointer) {
   g_signal_connect(d, "decide-destination", G_CALLBACK(OnDecideDestination), item);
   g_signal_connect(d, "failed", G_CALLBACK(OnDownloadFailed), item);
   g_signal_connect(d, "finished", G_CALLBACK(OnDownloadFinished), item);
-  g_object_weak_ref(G_OBJECT(d), [](gpointer p, GObject*) {
-    static_cast<DownloadItem*>(p)->Release();
-  }, item);
+  g_object_weak_ref(
+      G_OBJECT(d), [](gpointer p, GObject*) { static_cast<DownloadItem*>(p)->Release(); }, item);
 }
 
 WebKitSettings* MakeSettings(const CefBrowserSettings& s) {
@@ -585,8 +592,8 @@ CefRefPtr<GtkBrowser> MakeBrowser(const CefWindowInfo& info, CefRefPtr<CefClient
   if (!g_context || !client || !CefCurrentlyOn(TID_UI)) return nullptr;
   if (info.parent_window && !GTK_IS_CONTAINER(info.parent_window)) return nullptr;
   WebKitSettings* ws = MakeSettings(settings);
-  GtkWidget* w = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", g_context,
-                                         "settings", ws, nullptr));
+  GtkWidget* w = GTK_WIDGET(
+      g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", g_context, "settings", ws, nullptr));
   g_object_unref(ws);
   g_object_ref_sink(w);
   CefRefPtr<GtkBrowser> b = new GtkBrowser(WEBKIT_WEB_VIEW(w), client);
@@ -614,53 +621,127 @@ int CefWindowsKeyCodeFromKeyval(unsigned int keyval) {
   keyval = gdk_keyval_to_upper(keyval);
   if (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z) return static_cast<int>(keyval - GDK_KEY_A) + 65;
   if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return static_cast<int>(keyval - GDK_KEY_0) + 48;
-  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24) return static_cast<int>(keyval - GDK_KEY_F1) + 112;
-  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9) return static_cast<int>(keyval - GDK_KEY_KP_0) + 96;
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24)
+    return static_cast<int>(keyval - GDK_KEY_F1) + 112;
+  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9)
+    return static_cast<int>(keyval - GDK_KEY_KP_0) + 96;
   switch (keyval) {
-    case GDK_KEY_BackSpace: return 8;
-    case GDK_KEY_Tab: case GDK_KEY_ISO_Left_Tab: return 9;
-    case GDK_KEY_Clear: return 12;
-    case GDK_KEY_Return: case GDK_KEY_KP_Enter: return 13;
-    case GDK_KEY_Shift_L: case GDK_KEY_Shift_R: return 16;
-    case GDK_KEY_Control_L: case GDK_KEY_Control_R: return 17;
-    case GDK_KEY_Alt_L: case GDK_KEY_Alt_R: case GDK_KEY_Meta_L: case GDK_KEY_Meta_R: return 18;
-    case GDK_KEY_Pause: return 19;
-    case GDK_KEY_Caps_Lock: return 20;
-    case GDK_KEY_Escape: return 27;
-    case GDK_KEY_space: return 32;
-    case GDK_KEY_Page_Up: case GDK_KEY_KP_Page_Up: return 33;
-    case GDK_KEY_Page_Down: case GDK_KEY_KP_Page_Down: return 34;
-    case GDK_KEY_End: case GDK_KEY_KP_End: return 35;
-    case GDK_KEY_Home: case GDK_KEY_KP_Home: return 36;
-    case GDK_KEY_Left: case GDK_KEY_KP_Left: return 37;
-    case GDK_KEY_Up: case GDK_KEY_KP_Up: return 38;
-    case GDK_KEY_Right: case GDK_KEY_KP_Right: return 39;
-    case GDK_KEY_Down: case GDK_KEY_KP_Down: return 40;
-    case GDK_KEY_Print: return 44;
-    case GDK_KEY_Insert: case GDK_KEY_KP_Insert: return 45;
-    case GDK_KEY_Delete: case GDK_KEY_KP_Delete: return 46;
-    case GDK_KEY_Super_L: return 91;
-    case GDK_KEY_Super_R: return 92;
-    case GDK_KEY_Menu: return 93;
-    case GDK_KEY_KP_Multiply: return 106;
-    case GDK_KEY_KP_Add: return 107;
-    case GDK_KEY_KP_Subtract: return 109;
-    case GDK_KEY_KP_Decimal: return 110;
-    case GDK_KEY_KP_Divide: return 111;
-    case GDK_KEY_Num_Lock: return 144;
-    case GDK_KEY_Scroll_Lock: return 145;
-    case GDK_KEY_semicolon: case GDK_KEY_colon: return 186;
-    case GDK_KEY_equal: case GDK_KEY_plus: return 187;
-    case GDK_KEY_comma: case GDK_KEY_less: return 188;
-    case GDK_KEY_minus: case GDK_KEY_underscore: return 189;
-    case GDK_KEY_period: case GDK_KEY_greater: return 190;
-    case GDK_KEY_slash: case GDK_KEY_question: return 191;
-    case GDK_KEY_grave: case GDK_KEY_asciitilde: return 192;
-    case GDK_KEY_bracketleft: case GDK_KEY_braceleft: return 219;
-    case GDK_KEY_backslash: case GDK_KEY_bar: return 220;
-    case GDK_KEY_bracketright: case GDK_KEY_braceright: return 221;
-    case GDK_KEY_apostrophe: case GDK_KEY_quotedbl: return 222;
-    default: return 0;
+    case GDK_KEY_BackSpace:
+      return 8;
+    case GDK_KEY_Tab:
+    case GDK_KEY_ISO_Left_Tab:
+      return 9;
+    case GDK_KEY_Clear:
+      return 12;
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+      return 13;
+    case GDK_KEY_Shift_L:
+    case GDK_KEY_Shift_R:
+      return 16;
+    case GDK_KEY_Control_L:
+    case GDK_KEY_Control_R:
+      return 17;
+    case GDK_KEY_Alt_L:
+    case GDK_KEY_Alt_R:
+    case GDK_KEY_Meta_L:
+    case GDK_KEY_Meta_R:
+      return 18;
+    case GDK_KEY_Pause:
+      return 19;
+    case GDK_KEY_Caps_Lock:
+      return 20;
+    case GDK_KEY_Escape:
+      return 27;
+    case GDK_KEY_space:
+      return 32;
+    case GDK_KEY_Page_Up:
+    case GDK_KEY_KP_Page_Up:
+      return 33;
+    case GDK_KEY_Page_Down:
+    case GDK_KEY_KP_Page_Down:
+      return 34;
+    case GDK_KEY_End:
+    case GDK_KEY_KP_End:
+      return 35;
+    case GDK_KEY_Home:
+    case GDK_KEY_KP_Home:
+      return 36;
+    case GDK_KEY_Left:
+    case GDK_KEY_KP_Left:
+      return 37;
+    case GDK_KEY_Up:
+    case GDK_KEY_KP_Up:
+      return 38;
+    case GDK_KEY_Right:
+    case GDK_KEY_KP_Right:
+      return 39;
+    case GDK_KEY_Down:
+    case GDK_KEY_KP_Down:
+      return 40;
+    case GDK_KEY_Print:
+      return 44;
+    case GDK_KEY_Insert:
+    case GDK_KEY_KP_Insert:
+      return 45;
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete:
+      return 46;
+    case GDK_KEY_Super_L:
+      return 91;
+    case GDK_KEY_Super_R:
+      return 92;
+    case GDK_KEY_Menu:
+      return 93;
+    case GDK_KEY_KP_Multiply:
+      return 106;
+    case GDK_KEY_KP_Add:
+      return 107;
+    case GDK_KEY_KP_Subtract:
+      return 109;
+    case GDK_KEY_KP_Decimal:
+      return 110;
+    case GDK_KEY_KP_Divide:
+      return 111;
+    case GDK_KEY_Num_Lock:
+      return 144;
+    case GDK_KEY_Scroll_Lock:
+      return 145;
+    case GDK_KEY_semicolon:
+    case GDK_KEY_colon:
+      return 186;
+    case GDK_KEY_equal:
+    case GDK_KEY_plus:
+      return 187;
+    case GDK_KEY_comma:
+    case GDK_KEY_less:
+      return 188;
+    case GDK_KEY_minus:
+    case GDK_KEY_underscore:
+      return 189;
+    case GDK_KEY_period:
+    case GDK_KEY_greater:
+      return 190;
+    case GDK_KEY_slash:
+    case GDK_KEY_question:
+      return 191;
+    case GDK_KEY_grave:
+    case GDK_KEY_asciitilde:
+      return 192;
+    case GDK_KEY_bracketleft:
+    case GDK_KEY_braceleft:
+      return 219;
+    case GDK_KEY_backslash:
+    case GDK_KEY_bar:
+      return 220;
+    case GDK_KEY_bracketright:
+    case GDK_KEY_braceright:
+      return 221;
+    case GDK_KEY_apostrophe:
+    case GDK_KEY_quotedbl:
+      return 222;
+    default:
+      return 0;
   }
 }
 
@@ -715,9 +796,9 @@ bool CefInitialize(const CefMainArgs&, const CefSettings& settings, CefRefPtr<Ce
   g_context = webkit_web_context_new_with_website_data_manager(data);
   if (!cache.empty()) {
     std::string cookies = cache + "/cookies.sqlite";
-    webkit_cookie_manager_set_persistent_storage(webkit_website_data_manager_get_cookie_manager(data),
-                                                 cookies.c_str(),
-                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+    webkit_cookie_manager_set_persistent_storage(
+        webkit_website_data_manager_get_cookie_manager(data), cookies.c_str(),
+        WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
   }
   g_object_unref(data);
   webkit_web_context_set_web_extensions_directory(g_context, extensions.c_str());
@@ -778,8 +859,7 @@ bool CefBrowserHost::CreateBrowser(const CefWindowInfo& window_info, CefRefPtr<C
 CefRefPtr<CefBrowser> CefBrowserHost::CreateBrowserSync(const CefWindowInfo& window_info,
                                                         CefRefPtr<CefClient> client,
                                                         const CefString& url,
-                                                        const CefBrowserSettings& settings,
-                                                        void*) {
+                                                        const CefBrowserSettings& settings, void*) {
   CefRefPtr<GtkBrowser> b = MakeBrowser(window_info, client, url, settings);
   if (!b) return nullptr;
   b->NotifyCreated();

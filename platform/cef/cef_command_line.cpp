@@ -31,6 +31,7 @@ CefString CefCommandLine::GetSwitchValue(const CefString& name) const {
 
 std::vector<std::string> CefCommandLine::GetSwitchTexts() const {
   std::vector<std::string> out;
-  for (const auto& s : switches_) out.push_back(s.second.empty() ? s.first : s.first + "=" + s.second);
+  for (const auto& s : switches_)
+    out.push_back(s.second.empty() ? s.first : s.first + "=" + s.second);
   return out;
 }

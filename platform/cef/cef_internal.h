@@ -41,8 +41,12 @@ JSCValue* JscOf(const CefRefPtr<CefV8Value>& value);
 // Messages of the layer itself between the web processes and the program; a page's message
 // name never starts with this byte.
 constexpr char kInternalPrefix = '\x01';
-const char kFrameLoadStart[] = "\x01" "frame.loadstart";
-const char kFrameLoadEnd[] = "\x01" "frame.loadend";
+const char kFrameLoadStart[] =
+    "\x01"
+    "frame.loadstart";
+const char kFrameLoadEnd[] =
+    "\x01"
+    "frame.loadend";
 
 // Names of the hidden functions the layer puts into every script context.
 const char kNativeDispatcher[] = "__kvbNative";

@@ -120,8 +120,10 @@ JSCValue* NativeDispatch(GPtrArray* args, gpointer data) {
   if (args->len < 3) return jsc_value_new_undefined(ctx);
   JSCValue* nameValue = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
   gchar* name = jsc_value_to_string(nameValue);
-  CefRefPtr<CefV8Value> self = cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
-  CefRefPtr<CefV8Value> list = cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 2)));
+  CefRefPtr<CefV8Value> self =
+      cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+  CefRefPtr<CefV8Value> list =
+      cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 2)));
   CefV8ValueList arguments;
   int n = list->GetArrayLength();
   for (int i = 0; i < n; ++i) arguments.push_back(list->GetValue(i));
@@ -182,17 +184,16 @@ JSCValue* FrameHookCall(GPtrArray* args, gpointer data) {
 void InstallInContext(JSCContext* ctx, WebKitFrame* frame) {
   JSCValue* global = jsc_context_get_global_object(ctx);
   for (const auto& ext : cef_internal::RegisteredExtensions()) {
-    JSCValue* fn = jsc_value_new_function_variadic(ctx, cef_internal::kNativeDispatcher,
-                                                   G_CALLBACK(NativeDispatch),
-                                                   const_cast<cef_internal::Extension*>(&ext),
-                                                   nullptr, JSC_TYPE_VALUE);
+    JSCValue* fn = jsc_value_new_function_variadic(
+        ctx, cef_internal::kNativeDispatcher, G_CALLBACK(NativeDispatch),
+        const_cast<cef_internal::Extension*>(&ext), nullptr, JSC_TYPE_VALUE);
     // Neither enumerable, writable nor configurable: a page can't replace it.
     jsc_value_object_define_property_data(global, cef_internal::kNativeDispatcher,
                                           static_cast<JSCValuePropertyFlags>(0), fn);
     g_object_unref(fn);
     std::string code = cef_internal::BindNativeFunctions(ext.code, cef_internal::kNativeDispatcher);
-    JSCValue* r = jsc_context_evaluate_with_source_uri(ctx, code.c_str(), code.size(),
-                                                       ext.name.c_str(), 1);
+    JSCValue* r =
+        jsc_context_evaluate_with_source_uri(ctx, code.c_str(), code.size(), ext.name.c_str(), 1);
     if (r) g_object_unref(r);
     jsc_context_clear_exception(ctx);
   }

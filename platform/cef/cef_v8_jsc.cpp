@@ -122,8 +122,7 @@ class JscValue : public CefV8Value, public CefRefCounted<JscValue> {
     params.push_back(self);
     for (const auto& a : arguments) params.push_back(cef_internal::JscOf(a));
     jsc_context_clear_exception(ctx);
-    JSCValue* result =
-        jsc_value_object_invoke_methodv(v_, "call", params.size(), params.data());
+    JSCValue* result = jsc_value_object_invoke_methodv(v_, "call", params.size(), params.data());
     if (undef) g_object_unref(undef);
     if (jsc_context_get_exception(ctx)) {
       jsc_context_clear_exception(ctx);
@@ -152,8 +151,7 @@ CefRefPtr<CefV8Value> MakeValue(F make) {
 
 }  // namespace
 
-CefRefPtr<CefV8Context> cef_internal::AddContext(JSCContext* context,
-                                                 CefRefPtr<CefBrowser> browser,
+CefRefPtr<CefV8Context> cef_internal::AddContext(JSCContext* context, CefRefPtr<CefBrowser> browser,
                                                  CefRefPtr<CefFrame> frame) {
   CefRefPtr<JscContext> c = new JscContext(context, browser, frame);
   Contexts()[context] = c;

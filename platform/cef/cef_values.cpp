@@ -94,9 +94,15 @@ GVariant* CefListToVariant(const CefRefPtr<CefListValue>& list) {
   for (size_t i = 0; i < n; ++i) {
     GVariant* v = nullptr;
     switch (list->GetType(i)) {
-      case VTYPE_BOOL: v = g_variant_new_boolean(list->GetBool(i)); break;
-      case VTYPE_INT: v = g_variant_new_int32(list->GetInt(i)); break;
-      case VTYPE_DOUBLE: v = g_variant_new_double(list->GetDouble(i)); break;
+      case VTYPE_BOOL:
+        v = g_variant_new_boolean(list->GetBool(i));
+        break;
+      case VTYPE_INT:
+        v = g_variant_new_int32(list->GetInt(i));
+        break;
+      case VTYPE_DOUBLE:
+        v = g_variant_new_double(list->GetDouble(i));
+        break;
       case VTYPE_STRING: {
         const std::string s = list->GetString(i).ToString();
         // GVariant strings must be valid UTF-8: a broken sequence becomes U+FFFD instead
@@ -115,8 +121,12 @@ GVariant* CefListToVariant(const CefRefPtr<CefListValue>& list) {
         v = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1);
         break;
       }
-      case VTYPE_LIST: v = CefListToVariant(list->GetList(i)); break;
-      default: v = g_variant_new_tuple(nullptr, 0); break;
+      case VTYPE_LIST:
+        v = CefListToVariant(list->GetList(i));
+        break;
+      default:
+        v = g_variant_new_tuple(nullptr, 0);
+        break;
     }
     g_variant_builder_add(&b, "v", v);
   }

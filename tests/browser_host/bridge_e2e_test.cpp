@@ -20,8 +20,8 @@ Json::Value Parse(const std::string& text) {
 }
 
 std::string Page(const std::string& name, const std::string& script) {
-  return "file://" + E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers +
-                                              "<script>" + script + "</script></body></html>");
+  return "file://" + E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + "<script>" +
+                                              script + "</script></body></html>");
 }
 
 std::vector<Json::Value> Reports() {
@@ -33,11 +33,12 @@ std::vector<Json::Value> Reports() {
 }  // namespace
 
 TEST(PageBridge, RoundTripCarriesTheExactNameAndReply) {
-  std::string url = Page("roundtrip.html",
-                         "send('SysCmd.echo','{\"a\":1}','0',function(n,a){"
-                         "report({name:n,args:a});"
-                         "send(' SysCmd . close ','p2','1',function(n2,a2){report({name:n2,args:a2});});"
-                         "});");
+  std::string url =
+      Page("roundtrip.html",
+           "send('SysCmd.echo','{\"a\":1}','0',function(n,a){"
+           "report({name:n,args:a});"
+           "send(' SysCmd . close ','p2','1',function(n2,a2){report({name:n2,args:a2});});"
+           "});");
   E2E::Run(url, [] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 2));
     auto echo = E2E::RecordsOf("echo");
@@ -63,9 +64,9 @@ TEST(PageBridge, RoundTripCarriesTheExactNameAndReply) {
     EXPECT_EQ(reports[0]["args"].size(), 1u);
     EXPECT_EQ(reports[0]["args"][0].asString(), "reply:SysCmd|echo|{\"a\":1}|0");
     // The report in between took the next number.
-    EXPECT_EQ(reports[1]["name"].asString(),
-              "{\"browserID\":" + browser + ",\"frameID\":" + frame + ",\"funcID\":" +
-                  std::to_string(funcId + 2) + ",\"funcName\":\" SysCmd . close \"}\n");
+    EXPECT_EQ(reports[1]["name"].asString(), "{\"browserID\":" + browser + ",\"frameID\":" + frame +
+                                                 ",\"funcID\":" + std::to_string(funcId + 2) +
+                                                 ",\"funcName\":\" SysCmd . close \"}\n");
     EXPECT_EQ(reports[1]["args"][0].asString(), "reply:SysCmd|close|p2|1");
     KVBCloseCEFMainBrowser();
   });
@@ -73,9 +74,10 @@ TEST(PageBridge, RoundTripCarriesTheExactNameAndReply) {
 }
 
 TEST(PageBridge, RepliesOfConcurrentCommandsComeOutOfOrderEachToItsOwnCallback) {
-  std::string url = Page("order.html",
-                         "send('Cmd.slow','s','0',function(n,a){report({who:'slow',name:n,args:a});});"
-                         "send('Cmd.fast','f','0',function(n,a){report({who:'fast',name:n,args:a});});");
+  std::string url =
+      Page("order.html",
+           "send('Cmd.slow','s','0',function(n,a){report({who:'slow',name:n,args:a});});"
+           "send('Cmd.fast','f','0',function(n,a){report({who:'fast',name:n,args:a});});");
   E2E::Run(url, [] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 2));
     auto reports = Reports();
@@ -99,20 +101,22 @@ TEST(PageBridge, RefusedRequestsAreNeverDispatchedNorAnswered) {
       "raw('dialog.anything',['p','0'],'dialog');raw('Cmd.one',['p'],'oneArg');"
       "raw('Cmd.three',['p','0','x'],'threeArgs');raw('',['p','0'],'empty');"
       "raw('Cmd.noarray','p','noArray');"
-      "cef.message.sendMessage('Cmd.nameonly');cef.message.setMessageCallback('Cmd.nameonly',cb('nameOnly'));"
+      "cef.message.sendMessage('Cmd.nameonly');cef.message.setMessageCallback('Cmd.nameonly',cb('"
+      "nameOnly'));"
       "raw('Dialog.fileopen',['p','0'],'capitalDialog');raw('app.',['p','0'],'emptyCommand');"
       "raw('.close',['p','0'],'emptyRegion');raw('Cmd.null',['p','0'],'nullReply');"
       "var threw=[];try{cef.message.removeMessageCallback('x');}catch(e){threw.push(e.message);}"
       "try{cef.message.sendMessage(5,[]);}catch(e){threw.push(e.message);}"
       "try{cef.message.setMessageCallback('x',5);}catch(e){threw.push(e.message);}"
-      "setTimeout(function(){send('Cmd.done','','0',function(){report({got:got,threw:threw});});},300);");
+      "setTimeout(function(){send('Cmd.done','','0',function(){report({got:got,threw:threw});});},"
+      "300);");
   E2E::Run(url, [] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
     Json::Value r = Reports()[0];
     std::set<std::string> got;
     for (const auto& g : r["got"]) got.insert(g.asString());
-    EXPECT_EQ(got, (std::set<std::string>{"capitalDialog", "emptyCommand", "emptyRegion",
-                                          "nullReply"}));
+    EXPECT_EQ(got,
+              (std::set<std::string>{"capitalDialog", "emptyCommand", "emptyRegion", "nullReply"}));
     for (const auto& t : r["threw"]) EXPECT_EQ(t.asString(), "Invalid method arguments");
     EXPECT_EQ(r["threw"].size(), 3u);
     std::set<std::string> dispatched;
@@ -165,4 +169,39 @@ TEST(PageBridge, ExecJsFromAnotherThreadRunsInThePageAndIsHarmlessAfterClose) {
   E2E::Pump(200);
   ASSERT_EQ(E2E::RecordsOf("report").size(), 1u);  // nothing of the late call reached a page
   EXPECT_EQ(Reports()[0]["t"].asString(), "worker");
+}
+
+TEST(PageBridge, ManyRequestsInFlightAreAllAnsweredEachToItsOwnCallback) {
+  std::string url =
+      Page("many.html",
+           "var n=300,got=0,wrong=0;"
+           "for(var i=0;i<n;i++)(function(i){send('Cmd.many','p'+i,'0',function(nm,a){"
+           "if(a[0]!=='reply:Cmd|many|p'+i+'|0')wrong++;"
+           "if(++got===n)report({got:got,wrong:wrong});});})(i);");
+  E2E::Run(url, [] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1, 30000));
+    Json::Value r = Reports()[0];
+    EXPECT_EQ(r["got"].asInt(), 300);
+    EXPECT_EQ(r["wrong"].asInt(), 0);
+    EXPECT_EQ(E2E::RecordsOf("many").size(), 300u);
+    KVBCloseCEFMainBrowser();
+  });
+}
+
+TEST(PageBridge, AReplyAfterThePageWentIsDropped) {
+  std::string next = Page("next.html",
+                          "setTimeout(function(){send('Cmd.after','','0',function(n,a){"
+                          "report({args:a});});},700);");
+  std::string url = Page("leave.html",
+                         "send('Cmd.slow','','0',function(){report({old:true});});"
+                         "location.href='next.html';");
+  E2E::Run(url, [] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1));
+    auto reports = Reports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_FALSE(reports[0].isMember("old"));
+    EXPECT_EQ(reports[0]["args"][0].asString(), "reply:Cmd|after||0");
+    EXPECT_EQ(E2E::RecordsOf("slow").size(), 1u);
+    KVBCloseCEFMainBrowser();
+  });
 }

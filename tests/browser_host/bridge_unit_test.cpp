@@ -2,6 +2,10 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
 #include "browser_host/app_extension.h"
 #include "browser_host/binding_extension.h"
 #include "browser_host/key_filter.h"
@@ -28,8 +32,8 @@ TEST(RequestName, IsCompactSortedJsonWithALineFeed) {
 TEST(RequestName, ParsingAcceptsOnlyAnIntegerIdAndATextName) {
   int id = 0;
   std::string fn;
-  EXPECT_TRUE(ParseCallbackInfo("{\"browserID\":1,\"frameID\":2,\"funcID\":-1,\"funcName\":\"a.b\"}\n",
-                                id, fn));
+  EXPECT_TRUE(ParseCallbackInfo(
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":-1,\"funcName\":\"a.b\"}\n", id, fn));
   EXPECT_EQ(id, -1);
   EXPECT_EQ(fn, "a.b");
   for (const char* bad :
@@ -107,7 +111,8 @@ TEST(PageCommand, RefusedCommands) {
   EXPECT_FALSE(ParseBindingCommand(Message("a.b", 3, {"p", "0", "x"}), c));
   EXPECT_FALSE(ParseBindingCommand(
       CefProcessMessage::Create("{\"funcID\":\"1\",\"funcName\":\"a.b\"}\n"), c));
-  EXPECT_FALSE(ParseBindingCommand(CefProcessMessage::Create("ClientRenderer.FocusedNodeChanged"), c));
+  EXPECT_FALSE(
+      ParseBindingCommand(CefProcessMessage::Create("ClientRenderer.FocusedNodeChanged"), c));
 }
 
 TEST(KeyFilter, BackspaceOutsideFieldsAndSystemF5) {
@@ -173,8 +178,9 @@ TEST(ValueConversion, ScriptArraysToListsAndBack) {
   CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
   ctx->Enter();
   CefRefPtr<CefV8Value> a = cef_internal::Evaluate(
-      ctx, "['s', true, 5, 1.5, 3000000000, -0, [1, ['x']], {}, null, undefined, function(){}, "
-           "-2147483648, 2147483648]");
+      ctx,
+      "['s', true, 5, 1.5, 3000000000, -0, [1, ['x']], {}, null, undefined, function(){}, "
+      "-2147483648, 2147483648]");
   ASSERT_TRUE(a && a->IsArray());
   CefRefPtr<CefListValue> l = CefListValue::Create();
   CopyV8ArrayToList(a, l);
@@ -217,7 +223,8 @@ TEST(ValueConversion, CallingAFunctionWithItsReceiver) {
   CefRefPtr<CefV8Value> r = f->ExecuteFunction(self, {CefV8Value::CreateInt(2)});
   ASSERT_TRUE(r);
   EXPECT_EQ(r->GetIntValue(), 42);
-  CefRefPtr<CefV8Value> thrower = cef_internal::Evaluate(ctx, "(function(){throw new Error('x');})");
+  CefRefPtr<CefV8Value> thrower =
+      cef_internal::Evaluate(ctx, "(function(){throw new Error('x');})");
   EXPECT_FALSE(thrower->ExecuteFunction(self, {}));
   ctx->Exit();
 }
@@ -228,5 +235,45 @@ TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
   EXPECT_EQ(bound,
             "f=function(a){function readFileAll(){return D(\"readFileAll\",this,arguments);}"
             "return readFileAll(a);};");
-  EXPECT_EQ(std::string(kAppExtensionScript).find('\n'), std::string::npos);
+  std::string script = kAppExtensionScript;
+  EXPECT_EQ(script.find('\n'), std::string::npos);
+  EXPECT_EQ(script.size(), 1206u);
+}
+
+namespace {
+
+struct Rendezvous {
+  std::mutex m;
+  std::condition_variable cv;
+  int arrived = 0;
+  int left = 0;
+};
+
+class WaitAll : public Kestrow::Base::KeTask {
+ public:
+  WaitAll(std::shared_ptr<Rendezvous> r, int total) : r_(std::move(r)), total_(total) {}
+  void Run() override {
+    std::unique_lock<std::mutex> lock(r_->m);
+    ++r_->arrived;
+    r_->cv.notify_all();
+    r_->cv.wait_for(lock, std::chrono::seconds(20), [this] { return r_->arrived >= total_; });
+    ++r_->left;
+    r_->cv.notify_all();
+  }
+
+ private:
+  std::shared_ptr<Rendezvous> r_;
+  int total_;
+};
+
+}  // namespace
+
+TEST(WorkPool, GrowsWithBlockedItems) {
+  // Every item waits until all have started: a pool of fixed size would stall.
+  auto r = std::make_shared<Rendezvous>();
+  const int total = 64;
+  for (int i = 0; i < total; ++i) ASSERT_TRUE(QueueKeTask(new WaitAll(r, total), false));
+  std::unique_lock<std::mutex> lock(r->m);
+  EXPECT_TRUE(r->cv.wait_for(lock, std::chrono::seconds(20), [&] { return r->arrived >= total; }));
+  EXPECT_TRUE(r->cv.wait_for(lock, std::chrono::seconds(20), [&] { return r->left >= total; }));
 }

@@ -14,8 +14,8 @@
 namespace {
 
 std::string Page(const std::string& name, const std::string& body) {
-  return "file://" + E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + body +
-                                              "</body></html>");
+  return "file://" +
+         E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + body + "</body></html>");
 }
 
 Json::Value LastReport() {
@@ -78,12 +78,13 @@ std::string ReadLog() {
 }  // namespace
 
 TEST(ClientHandler, PopupsOpenNothingAndTheOpenerStays) {
-  std::string url = Page("popup.html",
-                         "<script>var w=window.open('about:blank','_blank');"
-                         "var a=document.createElement('a');a.href='about:blank';a.target='_blank';"
-                         "document.body.appendChild(a);a.click();"
-                         "setTimeout(function(){report({opened:w!==null,here:location.href});},300);"
-                         "</script>");
+  std::string url =
+      Page("popup.html",
+           "<script>var w=window.open('about:blank','_blank');"
+           "var a=document.createElement('a');a.href='about:blank';a.target='_blank';"
+           "document.body.appendChild(a);a.click();"
+           "setTimeout(function(){report({opened:w!==null,here:location.href});},300);"
+           "</script>");
   E2E::Run(url, [url] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
     Json::Value r = LastReport();
@@ -110,19 +111,22 @@ TEST(ClientHandler, RightClickShowsNoMenu) {
 }
 
 TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
-  std::string url = Page("keys.html",
-                         "<input id=f value='abc'><script>var keys=[];"
-                         "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},true);"
-                         "function state(){report({keys:keys,value:document.getElementById('f')?"
-                         "document.getElementById('f').value:null});keys=[];}</script>");
+  std::string url =
+      Page("keys.html",
+           "<input id=f value='abc'><script>var keys=[];"
+           "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},true);"
+           "function state(){report({keys:keys,value:document.getElementById('f')?"
+           "document.getElementById('f').value:null});keys=[];}</script>");
   E2E::Run(url, [] {
     FocusBrowser();
     Keys("BackSpace");
     Json::Value r = Ask("state()");
     EXPECT_EQ(r["keys"].size(), 0u) << "Backspace outside a field reached the page";
 
-    KVBExecJS("var f=document.getElementById('f');f.focus();f.setSelectionRange(3,3);"
-              "send('Key.focused','','0');", "");
+    KVBExecJS(
+        "var f=document.getElementById('f');f.focus();f.setSelectionRange(3,3);"
+        "send('Key.focused','','0');",
+        "");
     ASSERT_TRUE(E2E::WaitForRecord("focused"));
     Keys("BackSpace");
     r = Ask("state()");
@@ -131,8 +135,10 @@ TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
     EXPECT_EQ(r["value"].asString(), "ab");
 
     // The focused field leaves the page without a focusout.
-    KVBExecJS("document.getElementById('f').remove();"
-              "setTimeout(function(){send('Key.removed','','0');},50);", "");
+    KVBExecJS(
+        "document.getElementById('f').remove();"
+        "setTimeout(function(){send('Key.removed','','0');},50);",
+        "");
     ASSERT_TRUE(E2E::WaitForRecord("removed"));
     Keys("BackSpace");
     r = Ask("state()");
@@ -234,7 +240,7 @@ TEST(ClientHandler, TheLoopEndsWithTheLastBrowser) {
     KVBShowDevTools();
     ASSERT_TRUE(E2E::PumpUntil([] { return ClientHandler::GetLiveBrowserCount() == 2; }));
     // The developer tools are closed by the user.
-    E2E::Pump(300);
+    ASSERT_TRUE(E2E::PumpUntil([] { return VisibleToplevels().size() >= 2; }));
     for (GtkWindow* w : VisibleToplevels())
       if (GTK_WIDGET(w) != E2E::window()) gtk_window_close(w);
     ASSERT_TRUE(E2E::PumpUntil([] { return ClientHandler::GetLiveBrowserCount() == 1; }));

@@ -122,6 +122,8 @@ void E2E::Run(const std::string& url, const std::function<void()>& body) {
               KVBNavigate(c->url.c_str());
               E2E::PumpUntil([before] { return E2E::loadEnds() > before; });
               (*c->body)();
+              // A body that stopped early (a failed assertion) leaves browsers open.
+              if (ClientHandler::GetLiveBrowserCount() > 0) KVBCloseAllBrowsers();
               return G_SOURCE_REMOVE;
             },
             c);
@@ -142,7 +144,8 @@ void E2E::Run(const std::string& url, const std::function<void()>& body) {
 bool E2E::PumpUntil(const std::function<bool()>& done, int ms) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   // Wakes the blocking iteration now and then, so the deadline is seen.
-  guint tick = g_timeout_add(5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  guint tick = g_timeout_add(
+      5, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   bool ok = true;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) {

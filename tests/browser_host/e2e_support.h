@@ -2,13 +2,13 @@
 // commands recorded by a dispatch callback of the test.
 #pragma once
 
+#include <gtk/gtk.h>
+
 #include <chrono>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include <gtk/gtk.h>
 
 struct DispatchRecord {
   std::string region, name, params, type;
@@ -17,8 +17,8 @@ struct DispatchRecord {
 
 class E2E {
  public:
-  static void Init();  // once per process, before any test
-  static void Cleanup();  // removes the process's folder
+  static void Init();            // once per process, before any test
+  static void Cleanup();         // removes the process's folder
   static std::string TempDir();  // a fresh folder of this process
 
   // Runs |body| inside the browser's message loop once the main browser has loaded |url|,

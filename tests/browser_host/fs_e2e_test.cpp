@@ -46,7 +46,8 @@ TEST(PageFiles, TextFilesFoldersAndTheirFailures) {
     ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(page_fs::kMaxReadBytes) + 1), 0);
   }
   std::string script =
-      "var d='" + d + "';var r={};function t(k,f){try{r[k]=f();}catch(e){r[k]='throw:'+e.message;}}"
+      "var d='" + d +
+      "';var r={};function t(k,f){try{r[k]=f();}catch(e){r[k]='throw:'+e.message;}}"
       "t('write',function(){return cef.fs.writeAll(d+'w.txt','a\\nb\\u0000c');});"
       "t('read',function(){return cef.fs.readAll(d+'w.txt');});"
       "t('sub',function(){return cef.fs.readAll(d+'sub.txt');});"
@@ -71,9 +72,9 @@ TEST(PageFiles, TextFilesFoldersAndTheirFailures) {
       "t('badArgs',function(){return cef.fs.readAll(5);});"
       "t('noArgs',function(){return cef.fs.fileExists();});"
       "report(r);";
-  std::string url = "file://" + E2E::WriteFile("fs.html", std::string("<html><body>") +
-                                                          kPageHelpers + "<script>" + script +
-                                                          "</script></body></html>");
+  std::string url =
+      "file://" + E2E::WriteFile("fs.html", std::string("<html><body>") + kPageHelpers +
+                                                "<script>" + script + "</script></body></html>");
   E2E::Run(url, [] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
     KVBCloseCEFMainBrowser();
