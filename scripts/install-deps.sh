@@ -20,6 +20,8 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick
   python3 libxml2-utils openssl curl
   alsa-utils sox
+  # Chinese texts of pages and dialogs on a machine without a desktop
+  fonts-wqy-microhei
 )
 
 missing=()

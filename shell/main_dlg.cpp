@@ -1,0 +1,711 @@
+#include "shell/main_dlg.h"
+
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+#include <libxml/parser.h>
+
+#include <cstring>
+#include <ctime>
+#include <thread>
+
+#include "browser_host/kvb_api.h"
+#include "shell/commands/dispatcher.h"
+#include "shell/core/helpers.h"
+#include "shell/core/program_log.h"
+#include "shell/message_box.h"
+#include "shell/startup_rules.h"
+
+namespace {
+
+const char kCaption[] = "Velmora答题";
+constexpr int kBarHeight = 27;
+constexpr std::size_t kAddressCapacity = 1024;
+
+// The dialog that window requests reach; null before the start-up is complete and once the
+// teardown has begun, so nothing queued runs on a dialog that is going or gone. Main thread.
+CMainDlg* g_live = nullptr;
+
+struct MainTask {
+  std::function<void(CMainDlg&)> work;
+  std::function<void()> dropped;  // run instead when the dialog is no longer there
+  bool ran = false;
+};
+
+gboolean RunMainTask(gpointer data) {
+  auto* task = static_cast<MainTask*>(data);
+  if (g_live) {
+    task->ran = true;
+    task->work(*g_live);
+  }
+  return G_SOURCE_REMOVE;
+}
+
+void FreeMainTask(gpointer data) {
+  auto* task = static_cast<MainTask*>(data);
+  if (!task->ran && task->dropped) task->dropped();
+  delete task;
+}
+
+// The thread that made the dialog: the GTK main thread.
+std::thread::id g_mainThread;
+
+bool OnMainThread() { return std::this_thread::get_id() == g_mainThread; }
+
+// The time for one step of a wait on the main thread, with the main loop kept running.
+void WaitStep() {
+  gint64 end = g_get_monotonic_time() + 100 * G_TIME_SPAN_MILLISECOND;
+  while (g_get_monotonic_time() < end) {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+    g_usleep(2000);
+  }
+}
+
+// A navigation-bar button drawn from an image list: pictures side by side, one for each state.
+struct BitmapButton {
+  GtkWidget* widget = nullptr;
+  GdkPixbuf* images = nullptr;
+  int count = 1;
+  int normal = 0, pushed = 0, hover = 0;
+  bool inside = false, down = false;
+  std::function<void()> click;
+
+  static gboolean Draw(GtkWidget* widget, cairo_t* cr, BitmapButton* self) {
+    int index = self->down ? self->pushed : self->inside ? self->hover : self->normal;
+    DrawImageSlice(cr, self->images, index, self->count, 0, 0,
+                   gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
+    return TRUE;
+  }
+  static gboolean Crossing(GtkWidget* widget, GdkEventCrossing* event, BitmapButton* self) {
+    self->inside = event->type == GDK_ENTER_NOTIFY;
+    if (!self->inside) self->down = false;
+    gtk_widget_queue_draw(widget);
+    return FALSE;
+  }
+  static gboolean Press(GtkWidget* widget, GdkEventButton* event, BitmapButton* self) {
+    if (event->button != GDK_BUTTON_PRIMARY || event->type != GDK_BUTTON_PRESS) return FALSE;
+    self->down = true;
+    gtk_widget_queue_draw(widget);
+    return TRUE;
+  }
+  static gboolean Release(GtkWidget* widget, GdkEventButton* event, BitmapButton* self) {
+    if (event->button != GDK_BUTTON_PRIMARY) return FALSE;
+    bool clicked = self->down && self->inside;
+    self->down = false;
+    gtk_widget_queue_draw(widget);
+    if (clicked && self->click) self->click();
+    return TRUE;
+  }
+  static void Free(gpointer data, GClosure*) { delete static_cast<BitmapButton*>(data); }
+
+  static GtkWidget* Make(const char* image, int count, int normal, int pushed, int hover,
+                         int width, const char* tooltip, std::function<void()> click) {
+    auto* self = new BitmapButton();
+    self->images = SkinImageCache::Instance().GetImage(image);
+    self->count = count;
+    self->normal = normal;
+    self->pushed = pushed;
+    self->hover = hover;
+    self->click = std::move(click);
+    self->widget = gtk_event_box_new();
+    gtk_widget_set_size_request(self->widget, width, kBarHeight);
+    gtk_widget_set_app_paintable(self->widget, TRUE);
+    if (tooltip) gtk_widget_set_tooltip_text(self->widget, tooltip);
+    gtk_widget_add_events(self->widget, GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                            GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+    g_signal_connect_data(self->widget, "draw", G_CALLBACK(Draw), self, Free,
+                          static_cast<GConnectFlags>(0));
+    g_signal_connect(self->widget, "enter-notify-event", G_CALLBACK(Crossing), self);
+    g_signal_connect(self->widget, "leave-notify-event", G_CALLBACK(Crossing), self);
+    g_signal_connect(self->widget, "button-press-event", G_CALLBACK(Press), self);
+    g_signal_connect(self->widget, "button-release-event", G_CALLBACK(Release), self);
+    g_object_set_data(G_OBJECT(self->widget), "bitmap-button", self);
+    return self->widget;
+  }
+  static void SetImages(GtkWidget* widget, const char* image) {
+    auto* self = static_cast<BitmapButton*>(g_object_get_data(G_OBJECT(widget), "bitmap-button"));
+    if (!self) return;
+    self->images = SkinImageCache::Instance().GetImage(image);
+    gtk_widget_queue_draw(widget);
+  }
+};
+
+// A picture stretched over its widget.
+GtkWidget* MakePicture(const char* image, int width) {
+  GtkWidget* area = gtk_drawing_area_new();
+  gtk_widget_set_size_request(area, width, kBarHeight);
+  g_signal_connect(area, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer name) {
+                     DrawImageSlice(cr, SkinImageCache::Instance().GetImage(
+                                            static_cast<const char*>(name)),
+                                    0, 1, 0, 0, gtk_widget_get_allocated_width(w),
+                                    gtk_widget_get_allocated_height(w));
+                     return FALSE;
+                   }),
+                   const_cast<char*>(image));
+  return area;
+}
+
+const char kGoIdle[] = "navbar/go.bmp";
+const char kGoEdited[] = "navbar/go_edited.bmp";
+
+void CenterOnScreen(GtkWindow* window, int width, int height) {
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle area{0, 0, width, height};
+  if (monitor) gdk_monitor_get_geometry(monitor, &area);
+  gtk_window_move(window, area.x + (area.width - width) / 2, area.y + (area.height - height) / 2);
+}
+
+}  // namespace
+
+struct CMainDlg::FileChoice {
+  bool multiselect = false;
+  GtkWidget* dialog = nullptr;
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
+  bool ok = false;
+  std::vector<std::string> paths;
+
+  void Complete(bool chosen, std::vector<std::string> files) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (done) return;
+    done = true;
+    ok = chosen;
+    paths = std::move(files);
+    changed.notify_all();
+  }
+};
+
+void OnBrowserLoadEnd(const char* url) {
+  if (g_live) g_live->OnLoadEnd(url ? url : "");
+}
+
+void OnBrowserLoadStart() {
+  if (g_live) g_live->OnLoadStart();
+}
+
+void OnBrowserLoadError(const char*) {}
+
+CMainDlg::CMainDlg() : port_(*this), loop_(g_main_loop_new(nullptr, FALSE)) {
+  g_mainThread = std::this_thread::get_id();
+  window = &port_;
+}
+
+CMainDlg::~CMainDlg() {
+  if (g_live == this) g_live = nullptr;
+  if (window_) gtk_widget_destroy(window_);
+  g_main_loop_unref(loop_);
+}
+
+// Inline on the main thread; queued in order from any other, even before the loop runs.
+static void InvokeOnMain(MainTask* task) {
+  if (OnMainThread()) {
+    RunMainTask(task);
+    FreeMainTask(task);
+  } else {
+    g_idle_add_full(G_PRIORITY_DEFAULT, RunMainTask, task, FreeMainTask);
+  }
+}
+
+void CMainDlg::OnMain(std::function<void(CMainDlg&)> work) {
+  InvokeOnMain(new MainTask{std::move(work), nullptr});
+}
+
+void CMainDlg::Post(std::function<void(CMainDlg&)> work) {
+  g_idle_add_full(G_PRIORITY_DEFAULT, RunMainTask, new MainTask{std::move(work), nullptr},
+                  FreeMainTask);
+}
+
+bool CMainDlg::Create() {
+  maximized_ = false;
+  closeQuestion_ = false;
+  moduleDir = GetModuleDir();
+  dataDir = GetAppDataDir();
+  UpdateSession([&](SessionState& s) {
+    s.cacheFolder = dataDir + "cache/";
+    s.answerFolder = s.cacheFolder + "answer/";
+    s.appsFolder = dataDir + "apps/";
+    s.tempFolder = GetTempDir();
+  });
+
+  ClientConfig config = ReadClientConfig(moduleDir + "config.ini");
+  homePage_ = config.homePage;
+  if (homePage_.empty()) {
+    ShowMessageBox(nullptr, "获取主页地址失败", "错误信息", false);
+    Quit(0);
+    return false;
+  }
+  UpdateSession([&](SessionState& s) { s.baseUrl = config.baseUrl; });
+  navigationBar_ = config.navigationBar;
+  fileVersion = GetFileVersionString("/proc/self/exe");
+
+  BuildWindow();
+  if (addressBar_) gtk_entry_set_text(GTK_ENTRY(addressBar_), homePage_.c_str());
+
+  // The log is wanted but not required: without it the client still runs.
+  try {
+    InitLog(dataDir + "log/");
+  } catch (const std::exception& e) {
+    g_printerr("program log unavailable: %s\n", e.what());
+  }
+  RemovePreviousSessionFolder(dataDir, GetTempDir());
+
+  ConnectKeyboard(window_);
+  hook_ = std::make_unique<HookLibrary>(moduleDir + "libQuintrel.so");
+  xmlInitParser();
+
+  gtk_window_set_default_size(GTK_WINDOW(window_), kWidth, kHeight);
+  gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+  initialised_ = true;
+  g_live = this;
+  return true;
+}
+
+void CMainDlg::BuildWindow() {
+  window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  gtk_window_set_title(GTK_WINDOW(window_), kCaption);
+  if (GdkPixbuf* icon = SkinImageCache::Instance().GetImage("dialog/logo.bmp"))
+    gtk_window_set_icon(GTK_WINDOW(window_), icon);
+  g_signal_connect(window_, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+
+  client_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_container_add(GTK_CONTAINER(window_), client_);
+  skin_.Attach(GTK_WINDOW(window_), true, true, true, [this] { Post(&CMainDlg::OnCancel); });
+
+  if (navigationBar_) gtk_box_pack_start(GTK_BOX(client_), BuildNavigationBar(), FALSE, FALSE, 0);
+
+  // The frame round the browser area: one grey pixel on every side.
+  frame_ = gtk_event_box_new();
+  gtk_widget_set_app_paintable(frame_, TRUE);
+  gtk_widget_set_margin_top(frame_, navigationBar_ ? 3 : 1);
+  g_signal_connect(frame_, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer) {
+                     cairo_set_source_rgb(cr, 0xA3 / 255.0, 0xA3 / 255.0, 0xA3 / 255.0);
+                     cairo_set_line_width(cr, 1);
+                     cairo_rectangle(cr, 0.5, 0.5, gtk_widget_get_allocated_width(w) - 1,
+                                     gtk_widget_get_allocated_height(w) - 1);
+                     cairo_stroke(cr);
+                     return FALSE;
+                   }),
+                   nullptr);
+  browserArea_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+  gtk_widget_set_name(browserArea_, "browser-area");
+  g_object_set(browserArea_, "margin", 1, nullptr);
+  gtk_container_add(GTK_CONTAINER(frame_), browserArea_);
+  gtk_box_pack_start(GTK_BOX(client_), frame_, TRUE, TRUE, 0);
+}
+
+GtkWidget* CMainDlg::BuildNavigationBar() {
+  GtkWidget* bar = gtk_overlay_new();
+  gtk_container_add(GTK_CONTAINER(bar), MakePicture("navbar/bar_back.bmp", -1));
+  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_overlay_add_overlay(GTK_OVERLAY(bar), row);
+
+  GtkWidget* home = BitmapButton::Make("navbar/home.bmp", 3, 0, 1, 2, 30, "Home",
+                                       [this] { OnHome(); });
+  gtk_box_pack_start(GTK_BOX(row), home, FALSE, FALSE, 0);
+  GtkWidget* decoration = MakePicture("navbar/bar_decor.bmp", 26);
+  gtk_widget_set_margin_start(decoration, 1);
+  gtk_box_pack_start(GTK_BOX(row), decoration, FALSE, FALSE, 0);
+
+  addressBar_ = gtk_entry_new();
+  gtk_entry_set_has_frame(GTK_ENTRY(addressBar_), FALSE);
+  gtk_widget_set_margin_top(addressBar_, 1);
+  gtk_widget_set_margin_bottom(addressBar_, 1);
+  gtk_widget_set_name(addressBar_, "address-bar");
+  GtkCssProvider* css = gtk_css_provider_new();
+  gtk_css_provider_load_from_data(
+      css,
+      "#address-bar { font-family: Arial; font-size: 10pt; background: white; color: black;"
+      " min-height: 0; padding: 0 5px; border: 0; border-radius: 0; }",
+      -1, nullptr);
+  gtk_style_context_add_provider(gtk_widget_get_style_context(addressBar_),
+                                 GTK_STYLE_PROVIDER(css), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  g_object_unref(css);
+  gtk_box_pack_start(GTK_BOX(row), addressBar_, TRUE, TRUE, 0);
+  g_signal_connect_swapped(addressBar_, "changed", G_CALLBACK(+[](CMainDlg* self) {
+                             if (self->navigationBar_ && !self->addressEdited_) {
+                               self->SetGoImage(true);
+                               self->addressEdited_ = true;
+                             }
+                           }),
+                           this);
+  g_signal_connect(addressBar_, "focus-out-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, CMainDlg* self) -> gboolean {
+                     self->SetGoImage(false);
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(addressBar_, "focus-in-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, CMainDlg* self) -> gboolean {
+                     if (self->addressEdited_) self->SetGoImage(true);
+                     return FALSE;
+                   }),
+                   this);
+
+  goButton_ = BitmapButton::Make(kGoIdle, 2, 0, 0, 1, 27, nullptr, [this] { OnGo(); });
+  gtk_box_pack_start(GTK_BOX(row), goButton_, FALSE, FALSE, 0);
+  menuButton_ = BitmapButton::Make("navbar/menu.bmp", 3, 0, 1, 2, 30, "Menu",
+                                   [this] { ShowSettingsMenu(); });
+  gtk_box_pack_start(GTK_BOX(row), menuButton_, FALSE, FALSE, 0);
+  return bar;
+}
+
+void CMainDlg::SetGoImage(bool edited) {
+  if (navigationBar_ && goButton_) BitmapButton::SetImages(goButton_, edited ? kGoEdited : kGoIdle);
+}
+
+void CMainDlg::SetCommandLine(const std::string& line) {
+  UpdateSession([&](SessionState& s) { s.commandLine = line; });
+}
+
+void CMainDlg::PostCreateBrowser() {
+  Post([](CMainDlg& self) { KVBCreateCEFMainBrowser(self.browserArea_, "about:blank"); });
+}
+
+void CMainDlg::Show() { gtk_widget_show_all(window_); }
+
+int CMainDlg::RunLoop() {
+  g_main_loop_run(loop_);
+  return exitCode_;
+}
+
+void CMainDlg::Quit(int code) {
+  exitCode_ = code;
+  g_main_loop_quit(loop_);
+}
+
+void CMainDlg::Navigate(const std::string& url) {
+  NavigationTarget target = ResolveNavigation(url, moduleDir);
+  if (target.isApp) {
+    Json::Value params(Json::objectValue);
+    params["key"] = target.text;
+    std::string text = WriteJson(params);
+    DispatchCmd("SysCmd", "runapp", text.c_str(), "0");
+  } else {
+    KVBNavigate(target.text.c_str());
+  }
+}
+
+void CMainDlg::OnLoadEnd(const std::string&) {
+  if (!goHome_) return;
+  goHome_ = false;
+  Navigate(homePage_);
+}
+
+void CMainDlg::OnLoadStart() {
+  if (!navigationBar_) return;
+  SetGoImage(false);
+  addressEdited_ = false;
+}
+
+void CMainDlg::OnGo() {
+  if (!addressBar_) return;
+  std::string address = gtk_entry_get_text(GTK_ENTRY(addressBar_));
+  // As far as a buffer of the address bar's size holds it.
+  glong length = g_utf8_strlen(address.c_str(), -1);
+  if (length >= static_cast<glong>(kAddressCapacity)) {
+    gchar* cut = g_utf8_substring(address.c_str(), 0, kAddressCapacity - 1);
+    address = cut;
+    g_free(cut);
+  }
+  Navigate(address);
+}
+
+void CMainDlg::OnHome() {
+  if (addressBar_) gtk_entry_set_text(GTK_ENTRY(addressBar_), homePage_.c_str());
+  Navigate(homePage_);
+}
+
+void CMainDlg::ShowSettingsMenu() {
+  GtkWidget* menu = gtk_menu_new();
+  auto add = [&](const char* label, void (*action)(CMainDlg*)) {
+    GtkWidget* item = gtk_menu_item_new_with_label(label);
+    g_signal_connect_swapped(item, "activate", G_CALLBACK(action), this);
+    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
+  };
+  add("JS调试工具", [](CMainDlg*) { KVBShowDevTools(); });
+  add("日志", [](CMainDlg* self) {
+    std::time_t now = std::time(nullptr);
+    std::tm local;
+    localtime_r(&now, &local);
+    char name[32];
+    std::strftime(name, sizeof name, "log/QNT-%Y%m%d.log", &local);
+    gchar* uri = g_filename_to_uri((self->dataDir + name).c_str(), nullptr, nullptr);
+    if (uri) g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
+    g_free(uri);
+  });
+  add("item3", [](CMainDlg* self) {
+    ShowMessageBox(GTK_WINDOW(self->window_), "item3 clicked", "", false);
+  });
+  gtk_widget_show_all(menu);
+  gtk_menu_attach_to_widget(GTK_MENU(menu), menuButton_, nullptr);
+  g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget* m) {
+                     g_idle_add([](gpointer m) -> gboolean {
+                       gtk_widget_destroy(GTK_WIDGET(m));
+                       return G_SOURCE_REMOVE;
+                     }, m);
+                   }), nullptr);
+  gtk_menu_popup_at_widget(GTK_MENU(menu), menuButton_, GDK_GRAVITY_SOUTH_EAST,
+                           GDK_GRAVITY_NORTH_EAST, nullptr);
+}
+
+void CMainDlg::OnCancel() {
+  if (closeQuestion_ || destroying_) return;
+  closeQuestion_ = true;
+  GtkWidget* owner = fullScreenWindow_ ? fullScreenWindow_ : window_;
+  if (!ShowMessageBox(GTK_WINDOW(owner), "是否关闭程序？", "提示", true)) {
+    closeQuestion_ = false;
+    return;
+  }
+  EndRun(2);
+}
+
+gboolean CMainDlg::OnDeleteEvent(GtkWidget*, GdkEvent*, CMainDlg*) {
+  Post(&CMainDlg::OnCancel);
+  return TRUE;
+}
+
+void CMainDlg::ConnectKeyboard(GtkWidget* target) {
+  g_signal_connect(target, "key-press-event", G_CALLBACK(OnKey), this);
+  g_signal_connect(target, "key-release-event", G_CALLBACK(OnKey), this);
+}
+
+gboolean CMainDlg::OnKey(GtkWidget*, GdkEventKey* event, CMainDlg* self) {
+  return self->KeyboardProc(event) ? TRUE : FALSE;
+}
+
+bool CMainDlg::KeyboardProc(GdkEventKey* event) {
+  if (destroying_) return false;
+  switch (event->keyval) {
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+    case GDK_KEY_ISO_Enter:
+      if (event->type == GDK_KEY_RELEASE && addressBar_ && gtk_widget_is_focus(addressBar_) &&
+          gtk_widget_get_toplevel(addressBar_) == window_) {
+        OnGo();
+        return true;
+      }
+      return false;
+    case GDK_KEY_F12:
+      if (event->state & GDK_MOD1_MASK) Post(&CMainDlg::OnCancel);
+      return false;
+    default:
+      return false;
+  }
+}
+
+void CMainDlg::DoEnterFullScreen(bool lock) {
+  if (fullScreenWindow_) return;
+  GdkDisplay* display = gdk_display_get_default();
+  GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
+  if (!monitor) monitor = gdk_display_get_monitor(display, 0);
+  GdkRectangle screen{0, 0, kWidth, kHeight};
+  if (monitor) gdk_monitor_get_geometry(monitor, &screen);
+
+  fullScreenWindow_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  GtkWindow* popup = GTK_WINDOW(fullScreenWindow_);
+  gtk_window_set_title(popup, kCaption);
+  gtk_window_set_decorated(popup, FALSE);
+  gtk_window_set_skip_taskbar_hint(popup, TRUE);
+  gtk_window_move(popup, 0, 0);
+  gtk_window_set_default_size(popup, screen.width, screen.height);
+  g_signal_connect(fullScreenWindow_, "delete-event", G_CALLBACK(OnDeleteEvent), this);
+  ConnectKeyboard(fullScreenWindow_);
+
+  g_object_ref(browserArea_);
+  gtk_container_remove(GTK_CONTAINER(frame_), browserArea_);
+  g_object_set(browserArea_, "margin", 0, nullptr);
+  gtk_container_add(GTK_CONTAINER(fullScreenWindow_), browserArea_);
+  g_object_unref(browserArea_);
+
+  gtk_widget_show_all(fullScreenWindow_);
+  gtk_window_fullscreen(popup);
+  gtk_window_present(popup);
+  gtk_widget_child_focus(browserArea_, GTK_DIR_TAB_FORWARD);
+  gtk_window_move(GTK_WINDOW(window_), -10000, -10000);
+  if (lock) Post([](CMainDlg& self) { self.hook_->SetHook(); });
+}
+
+void CMainDlg::DoLeaveFullScreen() {
+  if (!fullScreenWindow_) return;
+  g_object_ref(browserArea_);
+  gtk_container_remove(GTK_CONTAINER(fullScreenWindow_), browserArea_);
+  g_object_set(browserArea_, "margin", 1, nullptr);
+  gtk_container_add(GTK_CONTAINER(frame_), browserArea_);
+  g_object_unref(browserArea_);
+  gtk_widget_destroy(fullScreenWindow_);
+  fullScreenWindow_ = nullptr;
+
+  gtk_window_resize(GTK_WINDOW(window_), kWidth, kHeight);
+  CenterOnScreen(GTK_WINDOW(window_), kWidth, kHeight);
+  gtk_window_present(GTK_WINDOW(window_));
+  gtk_widget_child_focus(browserArea_, GTK_DIR_TAB_FORWARD);
+  Post([](CMainDlg& self) { self.hook_->ExitHook(); });
+}
+
+void CMainDlg::ShowFileChooser(const std::shared_ptr<FileChoice>& choice) {
+  if (destroying_) {
+    choice->Complete(false, {});
+    return;
+  }
+  GtkWidget* owner = fullScreenWindow_ ? fullScreenWindow_ : window_;
+  GtkWidget* dialog = gtk_file_chooser_dialog_new("打开", GTK_WINDOW(owner),
+                                                  GTK_FILE_CHOOSER_ACTION_OPEN, "取消",
+                                                  GTK_RESPONSE_CANCEL, "打开", GTK_RESPONSE_ACCEPT,
+                                                  nullptr);
+  gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(dialog), choice->multiselect);
+  GtkFileFilter* filter = gtk_file_filter_new();
+  gtk_file_filter_set_name(filter, "所有文件");
+  gtk_file_filter_add_pattern(filter, "*");
+  gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
+  choice->dialog = dialog;
+  openChoosers_.push_back(choice);
+  auto* held = new std::shared_ptr<FileChoice>(choice);
+  g_signal_connect_data(
+      dialog, "response", G_CALLBACK(+[](GtkDialog* d, gint response, gpointer data) {
+        auto& chosen = *static_cast<std::shared_ptr<FileChoice>*>(data);
+        std::vector<std::string> files;
+        if (response == GTK_RESPONSE_ACCEPT) {
+          GSList* names = gtk_file_chooser_get_filenames(GTK_FILE_CHOOSER(d));
+          for (GSList* it = names; it; it = it->next) {
+            files.emplace_back(static_cast<char*>(it->data));
+            g_free(it->data);
+          }
+          g_slist_free(names);
+        }
+        bool ok = response == GTK_RESPONSE_ACCEPT && !files.empty();
+        chosen->Complete(ok, std::move(files));
+        if (g_live) {
+          auto& open = g_live->openChoosers_;
+          for (auto it = open.begin(); it != open.end(); ++it)
+            if (*it == chosen) {
+              open.erase(it);
+              break;
+            }
+        }
+        chosen->dialog = nullptr;
+        gtk_widget_destroy(GTK_WIDGET(d));
+      }),
+      held, [](gpointer data, GClosure*) { delete static_cast<std::shared_ptr<FileChoice>*>(data); },
+      static_cast<GConnectFlags>(0));
+  gtk_widget_show(dialog);
+}
+
+void CMainDlg::CancelFileChoosers() {
+  std::vector<std::shared_ptr<FileChoice>> open;
+  open.swap(openChoosers_);
+  for (auto& choice : open) {
+    choice->Complete(false, {});
+    if (choice->dialog) gtk_widget_destroy(choice->dialog);
+    choice->dialog = nullptr;
+  }
+}
+
+void CMainDlg::SendLauncherClose(unsigned long launcherWindow) {
+  GdkDisplay* display = gdk_display_get_default();
+  if (!launcherWindow || !display || !GDK_IS_X11_DISPLAY(display)) return;
+  Display* x = GDK_DISPLAY_XDISPLAY(display);
+  XEvent event;
+  std::memset(&event, 0, sizeof event);
+  event.xclient.type = ClientMessage;
+  event.xclient.window = launcherWindow;
+  event.xclient.message_type = XInternAtom(x, "M_Close", False);
+  event.xclient.format = 8;
+  std::memcpy(event.xclient.data.b, "M_Close", 7);
+  // A window that is gone by now is no failure of ours.
+  gdk_x11_display_error_trap_push(display);
+  XSendEvent(x, launcherWindow, False, NoEventMask, &event);
+  XSync(x, False);
+  gdk_x11_display_error_trap_pop_ignored(display);
+}
+
+void CMainDlg::EndRun(int code) {
+  OnDestroy();
+  Quit(code);
+}
+
+void CMainDlg::OnDestroy() {
+  destroying_ = true;
+  g_live = nullptr;
+  CancelFileChoosers();
+  // Every command is stopped and gone before anything it may use is released.
+  StopAllCommands(*this, WaitStep);
+  {
+    std::lock_guard<std::mutex> lock(downloadLock);
+    downloads.clear();
+  }
+  if (initialised_) xmlCleanupParser();
+  KVBCloseCEFMainBrowser();
+  g_signal_handlers_disconnect_by_func(window_, reinterpret_cast<gpointer>(OnKey), this);
+  if (hook_) hook_->ExitHook();
+  if (fullScreenWindow_) {
+    gtk_widget_destroy(fullScreenWindow_);
+    fullScreenWindow_ = nullptr;
+  }
+  skin_.Detach();
+  gtk_widget_destroy(window_);
+  window_ = nullptr;
+}
+
+void CMainDlg::Port::PostClose() {
+  Post(&CMainDlg::OnCancel);
+}
+
+bool CMainDlg::Port::EnterFullScreen(bool lock) {
+  {
+    std::lock_guard<std::mutex> guard(dialog_.fullScreenLock_);
+    if (dialog_.maximized_) return false;
+    dialog_.maximized_ = true;
+  }
+  OnMain([lock](CMainDlg& self) { self.DoEnterFullScreen(lock); });
+  return true;
+}
+
+bool CMainDlg::Port::LeaveFullScreen() {
+  {
+    std::lock_guard<std::mutex> guard(dialog_.fullScreenLock_);
+    if (!dialog_.maximized_) return false;
+    dialog_.maximized_ = false;
+  }
+  OnMain([](CMainDlg& self) { self.DoLeaveFullScreen(); });
+  return true;
+}
+
+bool CMainDlg::Port::ChooseFiles(bool multiselect, std::vector<std::string>& paths) {
+  auto choice = std::make_shared<FileChoice>();
+  choice->multiselect = multiselect;
+  auto* task = new MainTask{[choice](CMainDlg& self) { self.ShowFileChooser(choice); },
+                            [choice] { choice->Complete(false, {}); }};
+  InvokeOnMain(task);
+  if (OnMainThread()) {
+    while (true) {
+      {
+        std::lock_guard<std::mutex> lock(choice->mutex);
+        if (choice->done) break;
+      }
+      g_main_context_iteration(nullptr, TRUE);
+    }
+  }
+  std::unique_lock<std::mutex> lock(choice->mutex);
+  choice->changed.wait(lock, [&] { return choice->done; });
+  paths = choice->paths;
+  return choice->ok;
+}
+
+void CMainDlg::Port::Navigate(const std::string& url) {
+  // Local files load as file:// addresses.
+  std::string target = !url.empty() && url[0] == '/'
+                           ? ResolveNavigation(url, dialog_.moduleDir).text
+                           : url;
+  KVBNavigate(target.c_str());
+}
+
+void CMainDlg::Port::ExecJS(const std::string& script) { KVBExecJS(script.c_str(), ""); }
+
+void CMainDlg::Port::NotifyLauncherClosed(unsigned long launcherWindow) {
+  OnMain([launcherWindow](CMainDlg& self) { self.SendLauncherClose(launcherWindow); });
+}
