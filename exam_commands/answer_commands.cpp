@@ -73,37 +73,6 @@ std::size_t NodeCount(const ObjectPtr& found) {
   return static_cast<std::size_t>(found->nodesetval->nodeNr);
 }
 
-// Decodes one UTF-8 character at |i|; false for a malformed or overlong sequence.
-bool NextCodePoint(const std::string& text, std::size_t& i, char32_t& cp) {
-  auto c = static_cast<unsigned char>(text[i]);
-  std::size_t len;
-  if (c < 0x80) {
-    cp = c;
-    len = 1;
-  } else if ((c & 0xE0) == 0xC0) {
-    cp = c & 0x1F;
-    len = 2;
-  } else if ((c & 0xF0) == 0xE0) {
-    cp = c & 0x0F;
-    len = 3;
-  } else if ((c & 0xF8) == 0xF0) {
-    cp = c & 0x07;
-    len = 4;
-  } else {
-    return false;
-  }
-  if (i + len > text.size()) return false;
-  for (std::size_t k = 1; k < len; ++k) {
-    auto b = static_cast<unsigned char>(text[i + k]);
-    if ((b & 0xC0) != 0x80) return false;
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kSmallest[len]) return false;
-  i += len;
-  return true;
-}
-
 bool IsXmlChar(char32_t cp) {
   return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
          (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
@@ -115,7 +84,7 @@ bool IsXmlText(const std::string& text) {
   std::size_t i = 0;
   char32_t cp;
   while (i < text.size()) {
-    if (!NextCodePoint(text, i, cp) || !IsXmlChar(cp)) return false;
+    if (!NextUtf8CodePoint(text, i, cp) || !IsXmlChar(cp)) return false;
   }
   return true;
 }

@@ -96,45 +96,46 @@ void ForEachOwnProcess(const std::string& exeName, Visit visit) {
 std::string AnsiToUtf8(const std::string& text) { return CutAtNul(text); }
 std::string Utf8ToAnsi(const std::string& text) { return CutAtNul(text); }
 
+bool NextUtf8CodePoint(const std::string& text, std::size_t& i, char32_t& cp) {
+  if (i >= text.size()) return false;
+  auto c = static_cast<unsigned char>(text[i]);
+  std::size_t len;
+  char32_t value;
+  if (c < 0x80) {
+    value = c;
+    len = 1;
+  } else if ((c & 0xE0) == 0xC0) {
+    value = c & 0x1F;
+    len = 2;
+  } else if ((c & 0xF0) == 0xE0) {
+    value = c & 0x0F;
+    len = 3;
+  } else if ((c & 0xF8) == 0xF0) {
+    value = c & 0x07;
+    len = 4;
+  } else {
+    return false;
+  }
+  if (i + len > text.size()) return false;
+  for (std::size_t k = 1; k < len; ++k) {
+    auto b = static_cast<unsigned char>(text[i + k]);
+    if ((b & 0xC0) != 0x80) return false;
+    value = (value << 6) | (b & 0x3F);
+  }
+  static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kSmallest[len] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+    return false;
+  cp = value;
+  i += len;
+  return true;
+}
+
 std::wstring NarrowToWide(const std::string& text) {
   std::wstring out;
   out.reserve(text.size());
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  std::size_t i = 0, n = text.size();
-  while (i < n) {
-    unsigned char c = s[i];
-    char32_t cp;
-    std::size_t len;
-    if (c < 0x80) {
-      cp = c;
-      len = 1;
-    } else if ((c & 0xE0) == 0xC0) {
-      cp = c & 0x1F;
-      len = 2;
-    } else if ((c & 0xF0) == 0xE0) {
-      cp = c & 0x0F;
-      len = 3;
-    } else if ((c & 0xF8) == 0xF0) {
-      cp = c & 0x07;
-      len = 4;
-    } else {
-      break;
-    }
-    if (i + len > n) break;
-    bool ok = true;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (s[i + k] & 0x3F);
-    }
-    static const char32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) break;
-    if (cp == 0) break;
-    out.push_back(static_cast<wchar_t>(cp));
-    i += len;
-  }
+  std::size_t i = 0;
+  char32_t cp;
+  while (NextUtf8CodePoint(text, i, cp) && cp != 0) out.push_back(static_cast<wchar_t>(cp));
   return out;
 }
 

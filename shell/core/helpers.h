@@ -14,6 +14,9 @@ std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
 std::wstring NarrowToWide(const std::string& text);
 std::string WideToNarrow(const std::wstring& text);
+// Decodes the UTF-8 character at |i| into |cp| and moves |i| behind it; false (|i| unchanged) for
+// a malformed, overlong, surrogate or out-of-range sequence.
+bool NextUtf8CodePoint(const std::string& text, std::size_t& i, char32_t& cp);
 
 // --- Paths and folders. Every folder text ends in "/".
 std::string GetModuleDir();    // the executable's folder
