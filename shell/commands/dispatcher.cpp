@@ -62,6 +62,10 @@ const char* DispatchCmd(const char* region, const char* name, const char* params
   std::string reply;
   CommandRequest request{name ? name : "", region ? region : "", params ? params : "",
                          type ? type : ""};
+  if (!g_pMainDlg) {  // before the main dialog exists or after it has gone
+    BuildCallbackJson(0, "", kCatchAll, last_reply);
+    return last_reply.c_str();
+  }
   MainDlgState& state = *g_pMainDlg;
 
   Command* command = nullptr;

@@ -291,4 +291,6 @@ TEST_F(DispatcherTest, TeardownStopsEverythingAndRefusesLaterDispatches) {
   EXPECT_EQ(events[2].substr(0, 5), "stop:");
   EXPECT_EQ(events[3].substr(0, 7), "delete:");
   EXPECT_EQ(Dispatch("play", ""), kCatchAll);
+  g_pMainDlg = nullptr;  // the dialog has gone
+  EXPECT_EQ(Dispatch("play", ""), kCatchAll);
 }
