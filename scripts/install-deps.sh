@@ -12,14 +12,12 @@ packages=(
   libxml2-dev
   libmbedtls-dev
   libwebkit2gtk-4.1-dev libgtk-3-dev libx11-dev
-  libasound2-dev libsndfile1-dev
   # 7-Zip console and its format library
   p7zip-full
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 libxml2-utils openssl curl
-  alsa-utils sox
   # Chinese texts of pages and dialogs on a machine without a desktop
   fonts-wqy-microhei
 )
