@@ -159,7 +159,13 @@ class ConcreteCommandStopApp : public Command {
     });
     // The evaluation queue is emptied here too once it exists.
     // Before any session the folder text is the system's temporary folder itself.
-    if (IsSessionFolder(temp_folder)) boost::filesystem::remove_all(temp_folder);
+    if (IsSessionFolder(temp_folder)) {
+      // Another worker may be removing the same folder at this moment: what it took first is
+      // no failure of ours.
+      boost::system::error_code ec;
+      boost::filesystem::remove_all(temp_folder, ec);
+      if (ec && IsExistingDir(temp_folder)) Log("删除临时目录失败：" + ec.message());
+    }
     BuildCallbackJson(1, kSuccess, "", reply);
   }
 
