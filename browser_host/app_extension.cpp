@@ -144,6 +144,24 @@ void CopyListValueToV8(CefRefPtr<CefV8Value> target, CefRefPtr<CefListValue> sou
   target->SetValue(index, value);
 }
 
+namespace {
+
+// Whether the calling context belongs to a frame of a browser (the bridge needs both).
+bool HasBrowserAndFrame(const CefRefPtr<CefV8Context>& context) {
+  return context && context->GetBrowser() && context->GetFrame();
+}
+
+// The message name of the page's request |name| in |context|, with the current g_funcId.
+std::string CallbackKey(const CefRefPtr<CefV8Context>& context,
+                        const CefRefPtr<CefV8Value>& name) {
+  std::wstring pageName = name->GetStringValue().ToWString();
+  return MakeCallbackInfoJson(context->GetBrowser()->GetIdentifier(),
+                              WStringToString(pageName, CP_ACP),
+                              context->GetFrame()->GetIdentifier());
+}
+
+}  // namespace
+
 bool ClientAppExtensionHandler::Execute(const CefString& name, CefRefPtr<CefV8Value> object,
                                         const CefV8ValueList& arguments,
                                         CefRefPtr<CefV8Value>& retval, CefString& exception) {
@@ -155,37 +173,28 @@ bool ClientAppExtensionHandler::Execute(const CefString& name, CefRefPtr<CefV8Va
       return true;
     }
     CefRefPtr<CefV8Context> context = CefV8Context::GetCurrentContext();
-    CefRefPtr<CefBrowser> browser = context ? context->GetBrowser() : nullptr;
-    CefRefPtr<CefFrame> frame = context ? context->GetFrame() : nullptr;
-    if (!browser || !frame) {
+    if (!HasBrowserAndFrame(context)) {
       exception = kInvalidArguments;
       return true;
     }
-    std::wstring pageName = arguments[0]->GetStringValue().ToWString();
     // Wraps instead of overflowing; a wrapped 0 is refused by the program like any 0.
     g_funcId = static_cast<int>(static_cast<unsigned>(g_funcId) + 1u);
-    std::string json = MakeCallbackInfoJson(
-        browser->GetIdentifier(), WStringToString(pageName, CP_ACP), frame->GetIdentifier());
-    CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(json);
+    CefRefPtr<CefProcessMessage> message =
+        CefProcessMessage::Create(CallbackKey(context, arguments[0]));
     if (count == 2 && arguments[1] && arguments[1]->IsArray())
       CopyV8ArrayToList(arguments[1], message->GetArgumentList());
-    browser->SendProcessMessage(PID_BROWSER, message);
+    context->GetBrowser()->SendProcessMessage(PID_BROWSER, message);
   } else if (n == "setMessageCallback") {
     if (count != 2 || !IsStringArg(arguments, 0) || !arguments[1] || !arguments[1]->IsFunction()) {
       exception = kInvalidArguments;
       return true;
     }
     CefRefPtr<CefV8Context> context = CefV8Context::GetCurrentContext();
-    CefRefPtr<CefBrowser> browser = context ? context->GetBrowser() : nullptr;
-    CefRefPtr<CefFrame> frame = context ? context->GetFrame() : nullptr;
-    if (!browser || !frame) {
+    if (!HasBrowserAndFrame(context)) {
       exception = kInvalidArguments;
       return true;
     }
-    std::wstring pageName = arguments[0]->GetStringValue().ToWString();
-    std::string key = MakeCallbackInfoJson(
-        browser->GetIdentifier(), WStringToString(pageName, CP_ACP), frame->GetIdentifier());
-    app_->SetMessageCallback(key, {context, object, arguments[1]});
+    app_->SetMessageCallback(CallbackKey(context, arguments[0]), {context, object, arguments[1]});
   } else if (n == "readFileAll") {
     if (count != 1 || !IsStringArg(arguments, 0)) {
       exception = kInvalidArguments;
