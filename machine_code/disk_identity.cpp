@@ -414,18 +414,25 @@ void HardDiskCode::getCode(std::string& out, int drive) {
   out = TrimIdentityText(SerialField(buffer)) + ";" + TrimIdentityText(ModelField(buffer));
 }
 
+namespace {
+
+// One identify query of the device node, bounded in time by its caller as well.
+template <typename Query>
+bool QueryDevice(Query query, const std::string& node, std::chrono::milliseconds limit,
+                 std::vector<unsigned char>& data) {
+  return RunBoundedQuery(
+      [query, node, limit](std::vector<unsigned char>& bytes) { return query(node, limit, bytes); },
+      limit, data);
+}
+
+}  // namespace
+
 bool HardDiskSN_AdminRights::readSerial(int drive, char* buffer) {
   DiskLocation disk;
   if (!Locate(drive, disk) || disk.name.empty()) return false;
   std::vector<unsigned char> data;
-  const std::chrono::milliseconds limit = sources_.queryLimit;
-  const std::string node = disk.devNode;
-  if (!RunBoundedQuery([node, limit](std::vector<unsigned char>& bytes) {
-        return AtaIdentifyQuery(node, limit, bytes);
-      },
-                       limit, data))
-    return false;
-  return FillFromAtaIdentify(data.data(), data.size(), buffer);
+  return QueryDevice(&AtaIdentifyQuery, disk.devNode, sources_.queryLimit, data) &&
+         FillFromAtaIdentify(data.data(), data.size(), buffer);
 }
 
 bool HardDiskSN_ZeroRights::readSerial(int drive, char* buffer) {
@@ -455,14 +462,8 @@ bool HardDiskSN_Smart::readSerial(int drive, char* buffer) {
   DiskLocation disk;
   if (!Locate(drive, disk) || disk.name.empty()) return false;
   std::vector<unsigned char> data;
-  const std::chrono::milliseconds limit = sources_.queryLimit;
-  const std::string node = disk.devNode;
-  if (!RunBoundedQuery([node, limit](std::vector<unsigned char>& bytes) {
-        return NvmeIdentifyQuery(node, limit, bytes);
-      },
-                       limit, data))
-    return false;
-  return FillFromNvmeIdentify(data.data(), data.size(), buffer);
+  return QueryDevice(&NvmeIdentifyQuery, disk.devNode, sources_.queryLimit, data) &&
+         FillFromNvmeIdentify(data.data(), data.size(), buffer);
 }
 
 bool HardDiskSN_FakeSCSI::readSerial(int drive, char* buffer) {
