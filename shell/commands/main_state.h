@@ -12,6 +12,7 @@
 
 #include "shell/commands/command.h"
 #include "shell/commands/command_factory.h"
+#include "shell/commands/eval_item.h"
 
 // What commands may ask of the main window and the browser. Every call may come from any thread
 // and returns without waiting for the main thread, except ChooseFiles, which waits for the
@@ -50,6 +51,11 @@ struct SessionState {
 };
 
 struct DownloadRecord;  // one in-flight download, kept by the download commands
+class SoundCallbacks;  // the sound library's notifications and their page functions
+class CEvaluator;      // the speech-evaluation engine's client
+namespace org_trellik {
+class CVolumeCtrl;  // the speakers' and the microphone's volume
+}
 
 class MainDlgState {
  public:
@@ -82,6 +88,16 @@ class MainDlgState {
 
   // Every read or write of an answer document.
   std::mutex answerLock;
+
+  // Recordings queued for speech evaluation, in the order they were made: record appends,
+  // evaluate walks a copy, runapp and stopapp empty it, each under the queue's lock.
+  std::mutex evalQueueLock;
+  std::vector<EvalItem> evalQueue;
+
+  // The audio subsystem's services, owned by the main dialog (or a test); null when absent.
+  SoundCallbacks* soundCallbacks = nullptr;
+  org_trellik::CVolumeCtrl* volumeCtrl = nullptr;
+  CEvaluator* evaluator = nullptr;
 
   // The dispatcher's state, all under the bridge lock.
   CommandFactory factory;

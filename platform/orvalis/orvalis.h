@@ -1,0 +1,47 @@
+// The sound library: plays sound files, records the microphone, checks a recording's quality,
+// and reports what happens afterwards to one registered procedure, on a thread of its own.
+// Texts are wide (wchar_t); the request text handed to an operation is given back unchanged with
+// every notification about that operation.
+#pragma once
+
+#define ORVALIS_EXPORT __attribute__((visibility("default")))
+
+// Notification numbers.
+enum {
+  SND_NOTIFY_ENERGY = 16898,      // text: the current level, a whole number 0..100
+  SND_NOTIFY_WAVEFORM = 16900,    // text: comma-separated sample values
+  SND_NOTIFY_PLAYPOS = 16902,     // text: the play position in tenths of a second
+  SND_NOTIFY_PLAY_END = 16916,    // text: {"err_code":0} or {"err_code":39169}
+  SND_NOTIFY_RECORD_END = 16920,  // text: as SND_NOTIFY_PLAY_END
+  SND_NOTIFY_AUDIOCHECK = 16934,  // text: {"err_code":<one of the check results below>}
+};
+
+// The end notices' error code: the file could not be read, the device failed, or the
+// operation was stopped.
+enum { SND_ERR_FAILED = 39169 };
+
+// The audio check's results (SND_NOTIFY_AUDIOCHECK's "err_code"): defined by the library.
+
+extern "C" {
+
+// The procedure that receives every notification: (message number, library text, request
+// text). Registered with sndSetParam(L"notify", its address as decimal text).
+typedef void (*SndNotifyProc)(int message, const wchar_t* text, const char* request);
+
+// Names: "notify" (the procedure's address as decimal text), "notify_energy",
+// "notify_waveform", "notify_curplaypos" ("1" on, "0" off). Returns 0 when taken.
+ORVALIS_EXPORT int sndSetParam(const wchar_t* name, const wchar_t* value);
+// Starts playing |path| and returns at once; |playValue| receives the file's length in
+// tenths of a second. Returns 0 when playback started.
+ORVALIS_EXPORT int sndPlay(const wchar_t* path, int* playValue, const char* request);
+// Starts recording |length| tenths of a second into |path| (16 kHz mono 16-bit WAV) and
+// returns at once. Returns 0 when recording started.
+ORVALIS_EXPORT int sndRecord(const wchar_t* path, int length, const char* request);
+// Starts the quality check of the recording |path|; the result follows as
+// SND_NOTIFY_AUDIOCHECK. Returns 0 when the check started.
+ORVALIS_EXPORT int sndAudiocheck(const wchar_t* path, int* result, const char* request);
+// Stops whatever is playing, recording or checking; the stopped operation still sends its end
+// notice. Returns once the operation's thread has ended, so no notification of it arrives
+// afterwards. Returns 0 on success.
+ORVALIS_EXPORT int sndStop();
+}
