@@ -188,9 +188,18 @@ void OnBrowserLoadStart() {
 
 void OnBrowserLoadError(const char*) {}
 
-CMainDlg::CMainDlg() : port_(*this), loop_(g_main_loop_new(nullptr, FALSE)) {
+CMainDlg::CMainDlg()
+    : port_(*this),
+#ifdef QW_HAVE_AUDIO
+      soundCallbacks_(&port_),
+#endif
+      loop_(g_main_loop_new(nullptr, FALSE)) {
   g_mainThread = std::this_thread::get_id();
   window = &port_;
+#ifdef QW_HAVE_AUDIO
+  soundCallbacks = &soundCallbacks_;
+  volumeCtrl = &volumeCtrl_;
+#endif
 }
 
 CMainDlg::~CMainDlg() {
@@ -251,6 +260,11 @@ bool CMainDlg::Create() {
     g_printerr("program log unavailable: %s\n", e.what());
   }
   RemovePreviousSessionFolder(dataDir, GetTempDir());
+#ifdef QW_HAVE_AUDIO
+  // Without the library the start goes on; the sound commands then answer failure.
+  soundLibrary_ = std::make_unique<SoundLibrary>(moduleDir + "libOrvalis.so");
+  soundCallbacks_.registerNotify(soundLibrary_->functions(), OnSoundNotify);
+#endif
 
   ConnectKeyboard(window_);
   hook_ = std::make_unique<HookLibrary>(moduleDir + "libQuintrel.so");
@@ -634,6 +648,10 @@ void CMainDlg::OnDestroy() {
   CancelFileChoosers();
   // Every command is stopped and gone before anything it may use is released.
   StopAllCommands(*this, WaitStep);
+#ifdef QW_HAVE_AUDIO
+  // The library's thread ends before anything its notifications reach is released.
+  soundCallbacks_.shutdown();
+#endif
   {
     std::lock_guard<std::mutex> lock(downloadLock);
     downloads.clear();

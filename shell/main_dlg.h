@@ -13,6 +13,11 @@
 #include <vector>
 
 #include "shell/commands/main_state.h"
+#ifdef QW_HAVE_AUDIO
+#include "audio/sound_callbacks.h"
+#include "audio/sound_library.h"
+#include "audio/volume_ctrl.h"
+#endif
 #include "shell/hook_library.h"
 #include "shell/skin_frame.h"
 
@@ -93,6 +98,13 @@ class CMainDlg : public MainDlgState {
   static gboolean OnDeleteEvent(GtkWidget* widget, GdkEvent* event, CMainDlg* self);
 
   Port port_;
+#ifdef QW_HAVE_AUDIO
+  // The sound library (loaded at start-up), its notifications and the volume control, for the
+  // whole run; the library goes last, after everything that calls it.
+  std::unique_ptr<SoundLibrary> soundLibrary_;
+  SoundCallbacks soundCallbacks_;
+  org_trellik::CVolumeCtrl volumeCtrl_;
+#endif
   GMainLoop* loop_ = nullptr;
   int exitCode_ = 0;
   bool initialised_ = false;   // the start-up went as far as the window's own parts

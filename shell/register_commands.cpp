@@ -11,6 +11,10 @@
 #include "exam_commands/transfer_commands.h"
 #endif
 
+#ifdef QW_HAVE_AUDIO
+#include "audio/audio_commands.h"
+#endif
+
 void RegisterAllCommands() {
   RegisterWindowCommands();
 #ifdef QW_HAVE_EXAM_COMMANDS
@@ -20,5 +24,8 @@ void RegisterAllCommands() {
   RegisterMachineInfoCommand();
   RegisterTransferCommands();
   RegisterFileCommands();
+#endif
+#ifdef QW_HAVE_AUDIO
+  RegisterAudioCommands();
 #endif
 }
