@@ -80,11 +80,6 @@ void SoundCallbacks::install(std::shared_ptr<const std::string> request, const S
   if (request) request_ = std::move(request);
 }
 
-void SoundCallbacks::withdraw(const std::shared_ptr<const std::string>& request) {
-  std::lock_guard<std::mutex> lock(tableLock_);
-  if (request && request_ == request) EmptySlots();
-}
-
 SoundCallbacks::Slots SoundCallbacks::slots() const {
   std::lock_guard<std::mutex> lock(tableLock_);
   return slots_;

@@ -43,9 +43,6 @@ class SoundCallbacks {
   // but onAudioCheckDone, which is replaced only when |slots| sets it. A null |request| keeps
   // the current text. The text lives on until another operation replaces it.
   void install(std::shared_ptr<const std::string> request, const Slots& slots);
-  // Empties the slots as reset does, but only while |request| is still the current text: an
-  // operation that did not start withdraws its page functions, never a later command's.
-  void withdraw(const std::shared_ptr<const std::string>& request);
 
   // Keeps |proc| in notifyProc and registers it and the notification switches with |library|;
   // from then on the library's notifications reach this table. False without a library.

@@ -63,10 +63,6 @@ class SoundCommand : public Command {
     if (SoundCallbacks* sound = Sound()) sound->install(request_, slots);
   }
   const char* RequestPointer() const { return request_ ? request_->c_str() : ""; }
-  // After a failed start: the table forgets this operation's page functions.
-  void Withdraw() {
-    if (SoundCallbacks* sound = Sound()) sound->withdraw(request_);
-  }
 
   std::string name;
   bool refused = false;  // a name from the page would leave its folder
@@ -104,8 +100,8 @@ class ConcreteCommandPlay : public SoundCommand {
     }
     int playValue = 0;
     SoundCallbacks* sound = Sound();
+    // A file the library cannot play is also reported to "callback_func_err" by its end notice.
     if (!sound || !sound->play(NarrowToWide(path), RequestPointer(), playValue)) {
-      Withdraw();
       BuildCallbackJson(0, "", kPlayFailed, reply);
       return;
     }
@@ -158,7 +154,7 @@ class ConcreteCommandRecord : public SoundCommand {
     SoundCallbacks* sound = Sound();
     if ((!IsExistingDir(folder) && MakeDirs(folder, false, true) != 0) || !sound ||
         !sound->record(NarrowToWide(path), len, RequestPointer())) {
-      Withdraw();
+      // No end notice follows a recording that did not start.
       BuildCallbackJson(0, "", kRecordFailed, reply);
       return;
     }

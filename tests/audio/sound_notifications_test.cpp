@@ -148,16 +148,6 @@ TEST_F(Notifications, ResetKeepsOnlyTheAudioCheckSlot) {
   EXPECT_EQ(sound.slots().onAudioCheckDone, nullptr);
 }
 
-TEST_F(Notifications, WithdrawForgetsOnlyTheOperationThatStillOwnsTheTable) {
-  auto first = std::make_shared<const std::string>(R"({"callback_func":"first"})");
-  sound.install(first, AllSlots());
-  sound.install(std::make_shared<const std::string>(R"({"callback_func":"second"})"),
-                AllSlots());
-  sound.withdraw(first);
-  Notify(16916, L"{\"err_code\":0}");
-  EXPECT_EQ(PageCalls(), std::vector<std::string>{"second('')"});
-}
-
 TEST_F(Notifications, AfterShutdownANotificationReachesNothing) {
   Begin(R"({"callback_func":"done"})", AllSlots());
   SndNotifyProc procedure = FakeSoundLibrary::Procedure();
