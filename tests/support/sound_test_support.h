@@ -5,7 +5,8 @@
 // A SoundServer points this process's environment at its server, so create it before anything
 // in the process opens a sound device, and before starting threads that read the environment.
 // Each test that plays, records or sets a volume makes its own: tests run in parallel and a
-// shared server would mix their sound and their volumes.
+// shared server would mix their sound and their volumes. One at a time in a process: each
+// restores the environment it found when it goes.
 #pragma once
 
 #include <sys/types.h>

@@ -107,6 +107,23 @@ TEST_F(RecordTest, RecordingCutOffByACrashIsAPlayableWav) {
   EXPECT_EQ(size_t(info.st_size), 44 + 2 * recorded.frames());
 }
 
+TEST_F(RecordTest, ServerGoingAwayEndsPlayingAndRecordingWithTheFailureCode) {
+  soundtest::WriteWav16(Path("long.wav"), Sound{16000, 1, std::vector<float>(16000 * 10, 0.1f)});
+  int playValue = 0;
+  ASSERT_EQ(api.play(Wide(Path("long.wav")).c_str(), &playValue, request), 0);
+  std::this_thread::sleep_for(milliseconds(500));
+  soundtest::Run({"bash", "-c", "kill -9 $(cat \"$XDG_RUNTIME_DIR/pulse/pid\")"});
+  EXPECT_EQ(WaitFor(SND_NOTIFY_PLAY_END, seconds(4)).text, "{\"err_code\":39169}");
+
+  server.reset();  // one server at a time: each restores the environment it found
+  server = std::make_unique<soundtest::SoundServer>();
+  ClearNotices();
+  ASSERT_EQ(api.record(Wide(Path("answer.wav")).c_str(), 100, request), 0);
+  std::this_thread::sleep_for(milliseconds(500));
+  soundtest::Run({"bash", "-c", "kill -9 $(cat \"$XDG_RUNTIME_DIR/pulse/pid\")"});
+  EXPECT_EQ(WaitFor(SND_NOTIFY_RECORD_END, seconds(4)).text, "{\"err_code\":39169}");
+}
+
 TEST_F(RecordTest, NoDeviceMeansNoRecording) {
   server.reset();  // the server goes: ALSA's default device refuses at once
   EXPECT_EQ(api.record(Wide(Path("answer.wav")).c_str(), 50, request), -1);
