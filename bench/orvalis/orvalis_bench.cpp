@@ -1,8 +1,9 @@
 // How long the sound library takes from the call to the first sound heard on the speaker's
 // monitor, and to the first recorded frame in the file, against a small program of ours that
-// uses ALSA directly on the same file (the floor), in one run; and the CPU the library uses
-// while recording with notifications on. Prints min/median/max of several rounds.
+// uses ALSA directly on the same file (the floor), in one run with the rounds interleaved; and
+// the CPU the library uses while recording with notifications on. Reports min/median/max.
 #include <alsa/asoundlib.h>
+#include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sndfile.h>
@@ -15,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <thread>
 
 #include "platform/orvalis/orvalis.h"
@@ -40,6 +42,15 @@ struct Library {
   decltype(&sndRecord) record;
 };
 
+// What every benchmark shares: the server, the file played, the library.
+struct Setup {
+  soundtest::SoundServer server;
+  std::string dir = server.dir() + "/bench";
+  std::string wav = dir + "/tone.wav";
+  Library lib{};
+};
+Setup* g_setup = nullptr;
+
 // ALSA used directly: the same file, the same device, the same buffer sizes as the library.
 void PeerPlay(const std::string& path) {
   SF_INFO info{};
@@ -56,7 +67,7 @@ void PeerPlay(const std::string& path) {
   sf_close(file);
 }
 
-// Returns the time to the first frame read.
+// Returns the time to the first frame read, in milliseconds.
 double PeerRecordFirstFrame(int seconds) {
   auto start = Clock::now();
   double first = -1;
@@ -75,6 +86,12 @@ double PeerRecordFirstFrame(int seconds) {
   return first;
 }
 
+void WaitEnds(int before) {
+  while (g_ends == before) std::this_thread::sleep_for(milliseconds(5));
+}
+
+// Milliseconds from |start| to the first sound on the speaker's monitor; |finish| then waits
+// for the end of the playback.
 double UntilFirstSound(const std::function<void()>& start, const std::function<void()>& finish) {
   soundtest::Capture capture(48000, 2);
   capture.WaitRunning();
@@ -88,11 +105,25 @@ double UntilFirstSound(const std::function<void()>& start, const std::function<v
   return ms;
 }
 
-// The recording's data size in its header, once the first block is in.
-double UntilFirstRecorded(Library& lib, const std::string& path) {
+double LibraryPlay() {
+  int before = g_ends, playValue = 0;
+  std::wstring path(g_setup->wav.begin(), g_setup->wav.end());
+  return UntilFirstSound([&] { g_setup->lib.play(path.c_str(), &playValue, nullptr); },
+                         [&] { WaitEnds(before); });
+}
+
+double AlsaPlay() {
+  std::thread peer;
+  return UntilFirstSound([&] { peer = std::thread(PeerPlay, g_setup->wav); }, [&] { peer.join(); });
+}
+
+// Milliseconds until the recording's header counts its first block.
+double LibraryRecord() {
+  std::string path = g_setup->dir + "/answer.wav";
   int before = g_ends;
   auto t0 = Clock::now();
-  if (lib.record(std::wstring(path.begin(), path.end()).c_str(), 5, nullptr) != 0) return -1;
+  if (g_setup->lib.record(std::wstring(path.begin(), path.end()).c_str(), 5, nullptr) != 0)
+    return -1;
   double ms = -1;
   int fd = -1;
   while (ms < 0 && Clock::now() - t0 < seconds(3)) {
@@ -104,84 +135,128 @@ double UntilFirstRecorded(Library& lib, const std::string& path) {
       std::this_thread::sleep_for(microseconds(200));
   }
   if (fd >= 0) close(fd);
-  while (g_ends == before) std::this_thread::sleep_for(milliseconds(5));
+  WaitEnds(before);
   return ms;
 }
 
-void Report(const char* what, std::vector<double> ms) {
-  std::sort(ms.begin(), ms.end());
-  std::printf("%-44s min %7.1f  median %7.1f  max %7.1f ms\n", what, ms.front(), ms[ms.size() / 2],
-              ms.back());
-}
+double AlsaRecord() { return PeerRecordFirstFrame(1); }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
+void Measure(benchmark::State& state, double (*once)()) {
+  for (auto _ : state) {
+    double ms = once();
+    if (ms < 0) state.SkipWithError("no sound came");
+    state.SetIterationTime(std::max(ms, 0.0) / 1000);
+  }
 }
 
 double CpuSeconds() {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-}  // namespace
-
-int main() {
-  soundtest::SoundServer server;
-  std::string dir = server.dir() + "/bench";
-  std::filesystem::create_directories(dir);
-  soundtest::Sound tone{48000, 2, {}};
-  for (int i = 0; i < 48000; ++i)
-    for (int c = 0; c < 2; ++c) tone.samples.push_back(0.5f * std::sin(2 * M_PI * 440 * i / 48000.0));
-  std::string wav = dir + "/tone.wav";
-  soundtest::WriteWav16(wav, tone);
-  std::wstring wideWav(wav.begin(), wav.end());
-
-  void* handle = dlopen(ORVALIS_PATH, RTLD_NOW | RTLD_LOCAL);
-  if (!handle) return std::fprintf(stderr, "%s\n", dlerror()), 1;
-  Library lib{reinterpret_cast<decltype(&sndSetParam)>(dlsym(handle, "sndSetParam")),
-              reinterpret_cast<decltype(&sndPlay)>(dlsym(handle, "sndPlay")),
-              reinterpret_cast<decltype(&sndRecord)>(dlsym(handle, "sndRecord"))};
-  std::wstring address = std::to_wstring(reinterpret_cast<uintptr_t>(&OnNotice));
-  lib.setParam(L"notify", address.c_str());
-
-  std::vector<double> libPlay, peerPlay, libRecord, peerRecord;
-  for (int round = 0; round <= kRounds; ++round) {  // round 0 warms both up and is not counted
-    int playValue = 0;
-    int before = g_ends;
-    double a = UntilFirstSound([&] { lib.play(wideWav.c_str(), &playValue, nullptr); },
-                               [&] { while (g_ends == before) std::this_thread::sleep_for(milliseconds(5)); });
-    std::thread peer;
-    double b = UntilFirstSound([&] { peer = std::thread(PeerPlay, wav); }, [&] { peer.join(); });
-    double c = UntilFirstRecorded(lib, dir + "/answer.wav");
-    double d = PeerRecordFirstFrame(1);
-    if (round == 0) continue;
-    libPlay.push_back(a), peerPlay.push_back(b), libRecord.push_back(c), peerRecord.push_back(d);
-  }
-  Report("sndPlay to first sound heard", libPlay);
-  Report("ALSA writei to first sound heard (floor)", peerPlay);
-  std::printf("  ratio of medians %.2f (target at most 1.2)\n", Median(libPlay) / Median(peerPlay));
-  Report("sndRecord to first frame in the file", libRecord);
-  Report("ALSA readi to first frame read (floor)", peerRecord);
-  std::printf("  ratio of medians %.2f (target at most 1.2)\n", Median(libRecord) / Median(peerRecord));
-
-  for (const wchar_t* name : {L"notify_energy", L"notify_waveform"}) lib.setParam(name, L"1");
-  std::vector<double> cpu;
-  for (int round = 0; round < 3; ++round) {
+// The process's CPU while the library records 6 s with every notification on, in percent of
+// one core (the time reported is the wall time of the recording).
+void BM_RecordCpu(benchmark::State& state) {
+  for (const wchar_t* name : {L"notify_energy", L"notify_waveform"}) g_setup->lib.setParam(name, L"1");
+  std::string path = g_setup->dir + "/long.wav";
+  for (auto _ : state) {
     int before = g_ends, notices = g_notices;
     double cpu0 = CpuSeconds();
     auto t0 = Clock::now();
-    std::string path = dir + "/long.wav";
-    lib.record(std::wstring(path.begin(), path.end()).c_str(), 60, nullptr);
-    while (g_ends == before) std::this_thread::sleep_for(milliseconds(50));
+    g_setup->lib.record(std::wstring(path.begin(), path.end()).c_str(), 60, nullptr);
+    WaitEnds(before);
     double wall = duration<double>(Clock::now() - t0).count();
-    cpu.push_back(100 * (CpuSeconds() - cpu0) / wall);
-    std::printf("recording 6 s: %d notices, wall %.2f s\n", g_notices - notices, wall);
+    state.SetIterationTime(wall);
+    state.counters["cpu_percent"] = 100 * (CpuSeconds() - cpu0) / wall;
+    state.counters["notices"] = g_notices - notices;
   }
-  std::sort(cpu.begin(), cpu.end());
-  std::printf("%-44s min %7.2f  median %7.2f  max %7.2f %% of one core (target < 2)\n",
-              "CPU while recording with notifications", cpu.front(), cpu[1], cpu.back());
+}
+
+// Keeps every repetition's time, for the ratios of the medians.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  RatioReporter() : ConsoleReporter(isatty(1) ? OO_Defaults : OO_Tabular) {}
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !run.error_occurred)
+        times[run.run_name.function_name].push_back(run.real_accumulated_time / run.iterations);
+    ConsoleReporter::ReportRuns(runs);
+  }
+  double Median(const std::string& name) {
+    auto& v = times[name];
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  }
+
+ private:
+  std::map<std::string, std::vector<double>> times;
+};
+
+double Min(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+double Max(const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The machine's load drifts: the rounds of the four are interleaved so each pair sees the
+  // same conditions.
+  std::vector<char*> args(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave.data());
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+
+  Setup setup;
+  g_setup = &setup;
+  std::filesystem::create_directories(setup.dir);
+  soundtest::Sound tone{48000, 2, {}};
+  for (int i = 0; i < 48000; ++i)
+    for (int c = 0; c < 2; ++c) tone.samples.push_back(0.5f * std::sin(2 * M_PI * 440 * i / 48000.0));
+  soundtest::WriteWav16(setup.wav, tone);
+  void* handle = dlopen(ORVALIS_PATH, RTLD_NOW | RTLD_LOCAL);
+  if (!handle) return std::fprintf(stderr, "%s\n", dlerror()), 1;
+  setup.lib = {reinterpret_cast<decltype(&sndSetParam)>(dlsym(handle, "sndSetParam")),
+               reinterpret_cast<decltype(&sndPlay)>(dlsym(handle, "sndPlay")),
+               reinterpret_cast<decltype(&sndRecord)>(dlsym(handle, "sndRecord"))};
+  std::wstring address = std::to_wstring(reinterpret_cast<uintptr_t>(&OnNotice));
+  setup.lib.setParam(L"notify", address.c_str());
+  // Both ways load ALSA's plug-ins once before anything is timed.
+  LibraryPlay(), AlsaPlay(), LibraryRecord(), AlsaRecord();
+
+  for (auto [name, once] : std::vector<std::pair<const char*, double (*)()>>{
+           {"sndPlay_to_first_sound", LibraryPlay},
+           {"alsa_writei_to_first_sound", AlsaPlay},
+           {"sndRecord_to_first_frame", LibraryRecord},
+           {"alsa_readi_to_first_frame", AlsaRecord}}) {
+    benchmark::RegisterBenchmark(name, Measure, once)
+        ->Iterations(1)
+        ->Repetitions(kRounds)
+        ->UseManualTime()
+        ->ComputeStatistics("min", Min)
+        ->ComputeStatistics("max", Max)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("record_6s_cpu", BM_RecordCpu)
+      ->Iterations(1)
+      ->Repetitions(3)
+      ->UseManualTime()
+      ->ComputeStatistics("min", Min)
+      ->ComputeStatistics("max", Max)
+      ->Unit(benchmark::kMillisecond);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+
+  auto ratio = [&](const char* ours, const char* theirs, double target) {
+    double a = reporter.Median(ours), b = reporter.Median(theirs);
+    if (a <= 0 || b <= 0) return;
+    std::printf("%s %.1f ms / %s %.1f ms = %.2f (target at most %.2f)%s\n", ours, a * 1000,
+                theirs, b * 1000, a / b, target, a / b <= target ? "" : "  MISSED");
+  };
+  ratio("sndPlay_to_first_sound", "alsa_writei_to_first_sound", 1.2);
+  ratio("sndRecord_to_first_frame", "alsa_readi_to_first_frame", 1.2);
+  benchmark::Shutdown();
   return 0;
 }
