@@ -267,4 +267,22 @@ TEST_F(SoundClient, SetVolumeScalesTheSpeakersAndGetVolumeUnmutes) {
   EXPECT_NE(sound.Pactl({"get-source-mute", "mic"}).find("Mute: no"), std::string::npos);
 }
 
+// Closing while a recording runs: the teardown stops the library before the dialog goes, the
+// recording ends as a playable file and the client ends with the close code.
+TEST_F(SoundClient, ClosingWhileRecordingEndsCleanly) {
+  EXPECT_EQ(Command("record", R"({"name":"long.wav","len":30,"callback_func":"onDone",
+      "notify_energy":"onEnergy","callback":"long"})", "1"),
+            kOk);
+  ASSERT_TRUE(Eventually([&] { return Notices("energy").size() > 5; }, 10));
+  EXPECT_EQ(Command("close", ""), kOk);
+  unsigned long question = WaitWindow("^提示$", 30, pid);
+  ASSERT_NE(question, 0u);
+  SendKeys(question, "Return");
+  EXPECT_EQ(install->WaitExit(pid, 60), 2);
+  Sound recorded = soundtest::ReadSound(answers + "long.wav");
+  EXPECT_GT(recorded.seconds(), 0.3);
+  EXPECT_LT(recorded.seconds(), 25.0);
+  EXPECT_TRUE(Notices("done").empty());
+}
+
 }  // namespace
