@@ -216,3 +216,22 @@ TEST_F(Notifications, ConcurrentReplacementsNeverTearTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Notifications, TheLibraryIsFoundByItsFunctionsAndItsAbsenceIsLogged) {
+  SoundLibrary real(ORVALIS_PATH);
+  EXPECT_TRUE(real.loaded());
+  SoundLibrary missing(root.path() + "libOrvalis.so");
+  EXPECT_FALSE(missing.loaded());
+  EXPECT_EQ(missing.functions().sndPlay, nullptr);
+  // A library without the sound functions counts as none.
+  SoundLibrary other(QUINTREL_PATH);
+  EXPECT_FALSE(other.loaded());
+  EXPECT_EQ(other.functions().sndSetParam, nullptr);
+  std::string log = LogText();
+  EXPECT_NE(log.find("[sound]: cannot load"), std::string::npos) << log;
+  EXPECT_NE(log.find("[sound]: sound functions missing in"), std::string::npos) << log;
+}
+
+}  // namespace
