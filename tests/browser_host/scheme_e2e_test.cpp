@@ -28,6 +28,7 @@ struct HostRecord {
   bool zeroCountInRange = false;
   bool onMainThread = false;
   std::vector<std::string> asked;  // "first|package|path" of each content call
+  int slowCalls = 0;                // content calls for "slow.mp4"
 };
 HostRecord g_host;
 
@@ -59,12 +60,15 @@ char* HostContent(const char* first, const char* package, const char* path, int*
     std::lock_guard<std::mutex> guard(g_host.lock);
     g_host.onMainThread |= g_thread_self() == g_main_thread;
     g_host.asked.push_back(std::string(first) + "|" + package + "|" + path);
+    if (std::string(path) == "slow.mp4") ++g_host.slowCalls;
     if (Ranged(path)) {
       ++g_host.rangedCalls;
       g_host.largestCount = std::max(g_host.largestCount, count);
       g_host.zeroCountInRange |= count == 0;
     }
   }
+  // A host that takes its time, so that a page can leave in the middle of the body.
+  if (std::string(path) == "slow.mp4") g_usleep(5000);
   *length = 0;
   int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -255,6 +259,54 @@ TEST_F(SchemeHost, PagesLoadImagesScriptsRangesAndVideoThroughTheHost) {
             g_host.asked.end());
   EXPECT_EQ(std::find(g_host.asked.begin(), g_host.asked.end(), "app1||data.xyz"),
             g_host.asked.end());
+}
+
+int SlowCalls() {
+  std::lock_guard<std::mutex> guard(g_host.lock);
+  return g_host.slowCalls;
+}
+
+// The body stops being read as soon as its page no longer wants it: an aborted fetch, and a
+// page that navigates away.
+TEST_F(SchemeHost, AnAbandonedVideoStopsBeingRead) {
+  const int kAllCalls = 8 * 1024 * 1024 / 8192;
+  Put("app1/slow.mp4", RandomBytes(8 * 1024 * 1024, 3));
+  std::string page = std::string("<html><head>") + kPageHelpers +
+                     "<script>"
+                     "var c=new AbortController();"
+                     "fetch('qnt://exam/app1/slow.mp4',{signal:c.signal}).then(async function(x){"
+                     "var rd=x.body.getReader();await rd.read();c.abort();"
+                     "try{while(!(await rd.read()).done){}report('read through');}"
+                     "catch(e){report('aborted');}"
+                     "},function(e){report('failed '+e);});"
+                     "</script></head><body></body></html>";
+  std::string url = "file://" + E2E::WriteFile("abort.html", page);
+  std::string outcome;
+  int afterAbort = 0, later = 0, afterLeaving = 0, leftLater = 0;
+  E2E::Run(url, [&] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1, 20000));
+    outcome = E2E::RecordsOf("report").back().params;
+    afterAbort = SlowCalls();
+    E2E::Pump(1000);
+    later = SlowCalls();
+
+    int before = E2E::loadEnds();
+    std::string leaving = "<html><body><script>fetch('qnt://exam/app1/slow.mp4').then("
+                          "function(x){return x.arrayBuffer();});</script></body></html>";
+    KVBNavigate(("file://" + E2E::WriteFile("leaving.html", leaving)).c_str());
+    ASSERT_TRUE(E2E::PumpUntil([&] { return SlowCalls() > later + 20; }));
+    KVBNavigate("about:blank");
+    ASSERT_TRUE(E2E::PumpUntil([&] { return E2E::loadEnds() > before + 1; }));
+    afterLeaving = SlowCalls();
+    E2E::Pump(1000);
+    leftLater = SlowCalls();
+    KVBCloseCEFMainBrowser();
+  });
+  EXPECT_EQ(outcome, "\"aborted\"");
+  EXPECT_LE(later - afterAbort, 2);
+  EXPECT_LT(later, kAllCalls / 4);
+  EXPECT_LE(leftLater - afterLeaving, 2);
+  EXPECT_LT(leftLater - later, kAllCalls / 4);
 }
 
 }  // namespace
