@@ -51,20 +51,16 @@ bool CallHost(const char* what, Call call) {
   return false;
 }
 
-// Asks the host for a block; the bytes it returned, or nothing when it gave none or threw.
-std::string LoadBlock(LoadResContentCallback load, const std::string& first,
-                      const std::string& package, const std::string& path, int count,
-                      int offset) {
-  std::string bytes;
-  char* block = nullptr;
+// Asks the host for a block and takes it over; the number of bytes it holds, 0 when the host
+// gave none or threw.
+int LoadBlock(LoadResContentCallback load, const std::string& first, const std::string& package,
+              const std::string& path, int count, int offset, std::unique_ptr<char[]>& block) {
   int length = 0;
   bool ok = CallHost("GetDataByStr", [&] {
-    block = load(first.c_str(), package.c_str(), path.c_str(), &length, count, offset);
+    block.reset(load(first.c_str(), package.c_str(), path.c_str(), &length, count, offset));
   });
-  std::unique_ptr<char[]> owned(block);
   // A null block is no content whatever length came with it, and so is a negative length.
-  if (ok && block && length > 0) bytes.assign(block, static_cast<size_t>(length));
-  return bytes;
+  return ok && block && length > 0 ? length : 0;
 }
 
 }  // namespace
@@ -160,8 +156,11 @@ bool ClientSchemeHandler::BeginRange(const CefRefPtr<CefRequest>& request) {
 
 bool ClientSchemeHandler::LoadWhole() {
   content_.clear();
-  if (LoadResContentCallback load = callbacks_.resContent.load())
-    content_ = LoadBlock(load, first_, package_, path_, 0, 0);
+  if (LoadResContentCallback load = callbacks_.resContent.load()) {
+    std::unique_ptr<char[]> block;
+    int length = LoadBlock(load, first_, package_, path_, 0, 0, block);
+    if (length > 0) content_.assign(block.get(), static_cast<size_t>(length));
+  }
   return !content_.empty();
 }
 
@@ -208,11 +207,12 @@ bool ClientSchemeHandler::ReadRange(void* data_out, int bytes_to_read, int& byte
   if (position_ >= range_end_ || !load || bytes_to_read <= 0) return false;
   // Never more than this read can take: a video is never held whole.
   int count = static_cast<int>(std::min<uint32_t>(range_end_ - position_, bytes_to_read));
-  std::string block = LoadBlock(load, first_, package_, path_, count, static_cast<int>(position_));
+  std::unique_ptr<char[]> block;
+  int length = LoadBlock(load, first_, package_, path_, count, static_cast<int>(position_), block);
   // No bytes end the data: asking again for the same bytes would never end.
-  if (block.empty()) return false;
-  size_t n = std::min(block.size(), static_cast<size_t>(count));
-  std::memcpy(data_out, block.data(), n);
+  if (length == 0) return false;
+  size_t n = static_cast<size_t>(std::min(length, count));
+  std::memcpy(data_out, block.get(), n);
   position_ += static_cast<uint32_t>(n);
   bytes_read = static_cast<int>(n);
   return true;
