@@ -3,6 +3,7 @@
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
