@@ -20,10 +20,11 @@ const char* MimeOfExtension(const std::string& extension) {
     const char* extension;
     const char* mime;
   } kTable[] = {
-      {"html", "text/html"}, {"png", "image/png"},       {"jpg", "image/jpg"},
-      {"gif", "image/gif"},  {"css", "text/css"},        {"js", "text/javascript"},
-      {"mpg", "video/mpeg"}, {"mp4", "video/mpeg"},      {"mp3", "audio/mpeg"},
-      {"woff", "application/x-font-woff"},
+      {"html", "text/html"}, {"png", "image/png"},
+      {"jpg", "image/jpg"},  {"gif", "image/gif"},
+      {"css", "text/css"},   {"js", "text/javascript"},
+      {"mpg", "video/mpeg"}, {"mp4", "video/mpeg"},
+      {"mp3", "audio/mpeg"}, {"woff", "application/x-font-woff"},
   };
   for (const auto& row : kTable)
     if (extension == row.extension) return row.mime;
@@ -78,8 +79,7 @@ bool ResolveSchemeRequest(const std::string& url, std::string& package, std::str
 
   // The first ".rpk" folder names the package; the last segment is never one.
   package.clear();
-  for (size_t begin = 0, end; (end = rest.find('/', begin)) != std::string::npos;
-       begin = end + 1) {
+  for (size_t begin = 0, end; (end = rest.find('/', begin)) != std::string::npos; begin = end + 1) {
     std::string segment = rest.substr(begin, end - begin);
     size_t dot = segment.rfind('.');
     if (dot != std::string::npos && segment.compare(dot + 1, std::string::npos, "rpk") == 0) {

@@ -63,6 +63,6 @@ class ClientSchemeHandler : public CefResourceHandler, public CefRefCounted<Clie
 class ClientSchemeHandlerFactory : public CefSchemeHandlerFactory,
                                    public CefRefCounted<ClientSchemeHandlerFactory> {
  public:
-  CefRefPtr<CefResourceHandler> Create(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>,
-                                       const CefString&, CefRefPtr<CefRequest>) override;
+  CefRefPtr<CefResourceHandler> Create(CefRefPtr<CefBrowser>, CefRefPtr<CefFrame>, const CefString&,
+                                       CefRefPtr<CefRequest>) override;
 };

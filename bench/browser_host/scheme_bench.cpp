@@ -43,8 +43,7 @@ int HostSize(const char*, const char*, const char* path) {
   return static_cast<int>(st.st_size);
 }
 
-char* HostContent(const char*, const char*, const char* path, int* length, int count,
-                  int offset) {
+char* HostContent(const char*, const char*, const char* path, int* length, int count, int offset) {
   *length = 0;
   int fd = open((g_dir + path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -80,8 +79,8 @@ int FreePort() {
 
 pid_t StartHttpServer(int port) {
   std::string p = std::to_string(port);
-  const char* argv[] = {"python3", "-m", "http.server", p.c_str(), "--bind", "127.0.0.1",
-                        "--directory", g_dir.c_str(), nullptr};
+  const char* argv[] = {"python3",   "-m",          "http.server", p.c_str(), "--bind",
+                        "127.0.0.1", "--directory", g_dir.c_str(), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);

@@ -1,9 +1,9 @@
 // The plain pieces of scheme resources: responses and URL parts.
+#include "platform/cef/cef_resource.h"
+
 #include <glib.h>
 
 #include <mutex>
-
-#include "platform/cef/cef_resource.h"
 
 namespace {
 
@@ -59,7 +59,8 @@ CefRefPtr<CefResponse> CefResponse::Create() { return new Response(); }
 bool CefParseURL(const CefString& url, CefURLParts& parts) {
   GError* error = nullptr;
   // Escapes are kept as the URL has them; parsing resolves "." and "..".
-  GUri* uri = g_uri_parse(url.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD), &error);
+  GUri* uri = g_uri_parse(
+      url.c_str(), static_cast<GUriFlags>(G_URI_FLAGS_ENCODED | G_URI_FLAGS_HAS_PASSWORD), &error);
   if (!uri) {
     g_error_free(error);
     return false;

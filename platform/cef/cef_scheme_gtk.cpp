@@ -18,7 +18,8 @@ namespace {
 
 class Request : public CefRequest, public CefRefCounted<Request> {
  public:
-  Request(std::string url, HeaderMap headers) : url_(std::move(url)), headers_(std::move(headers)) {}
+  Request(std::string url, HeaderMap headers)
+      : url_(std::move(url)), headers_(std::move(headers)) {}
   CefString GetURL() override { return url_; }
   void GetHeaderMap(HeaderMap& map) override { map = headers_; }
 

@@ -28,7 +28,7 @@ struct HostRecord {
   bool zeroCountInRange = false;
   bool onMainThread = false;
   std::vector<std::string> asked;  // "first|package|path" of each content call
-  int slowCalls = 0;                // content calls for "slow.mp4"
+  int slowCalls = 0;               // content calls for "slow.mp4"
 };
 HostRecord g_host;
 
@@ -53,8 +53,8 @@ int HostSize(const char* first, const char* package, const char* path) {
   return static_cast<int>(st.st_size);
 }
 
-char* HostContent(const char* first, const char* package, const char* path, int* length,
-                  int count, int offset) {
+char* HostContent(const char* first, const char* package, const char* path, int* length, int count,
+                  int offset) {
   std::string file = FileOf(first, package, path);
   {
     std::lock_guard<std::mutex> guard(g_host.lock);
@@ -195,9 +195,9 @@ TEST_F(SchemeHost, PagesLoadImagesScriptsRangesAndVideoThroughTheHost) {
       std::string("<html><body>") + kPageHelpers +
           "<script>report({inside:location.href});</script></body></html>");
 
-  std::string url = "file://" + E2E::WriteFile("scheme.html", std::string("<html><head>") +
-                                                                  kPageHelpers + kProbes +
-                                                                  "</head><body></body></html>");
+  std::string url =
+      "file://" + E2E::WriteFile("scheme.html", std::string("<html><head>") + kPageHelpers +
+                                                    kProbes + "</head><body></body></html>");
   Json::Value r, inside;
   E2E::Run(url, [&] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1, 60000));
@@ -291,8 +291,9 @@ TEST_F(SchemeHost, AnAbandonedVideoStopsBeingRead) {
     later = SlowCalls();
 
     int before = E2E::loadEnds();
-    std::string leaving = "<html><body><script>fetch('qnt://exam/app1/slow.mp4').then("
-                          "function(x){return x.arrayBuffer();});</script></body></html>";
+    std::string leaving =
+        "<html><body><script>fetch('qnt://exam/app1/slow.mp4').then("
+        "function(x){return x.arrayBuffer();});</script></body></html>";
     KVBNavigate(("file://" + E2E::WriteFile("leaving.html", leaving)).c_str());
     ASSERT_TRUE(E2E::PumpUntil([&] { return SlowCalls() > later + 20; }));
     KVBNavigate("about:blank");

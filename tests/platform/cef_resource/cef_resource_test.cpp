@@ -1,10 +1,11 @@
+#include "platform/cef/cef_resource.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <stdexcept>
 #include <string>
 
-#include "platform/cef/cef_resource.h"
 #include "platform/cef/cef_resource_stream.h"
 
 namespace {

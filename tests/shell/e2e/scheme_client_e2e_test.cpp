@@ -30,8 +30,8 @@ TEST(ClientScheme, EveryQntRequestFailsWithoutResourceCallbacks) {
                         "/probe.html\n[Config]\nMutex=0\nServiceUrl=http://127.0.0.1:9/\n"
                         "NavigationBar=0\n");
   install.Start();
-  std::string result = server.WaitLoaded(
-      [](const std::string& u) { return u.rfind("qnt:", 0) == 0; }, 90);
+  std::string result =
+      server.WaitLoaded([](const std::string& u) { return u.rfind("qnt:", 0) == 0; }, 90);
   EXPECT_EQ(result, "qnt:failed,failed,failed,failed,failed,failed");
 }
 
