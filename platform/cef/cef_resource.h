@@ -3,9 +3,9 @@
 // then the body, read by the browser as it goes.
 //
 // Threads: WebKit asks for a scheme's resources on the main thread; the layer hands each
-// request to a worker of its own, so the factory, ProcessRequest and GetResponseHeaders run
-// there, and the body's reads run on GLib's I/O workers. A slow handler never blocks the
-// window. No call of one request overlaps another call of the same request.
+// request to workers of its own, where the factory, ProcessRequest, GetResponseHeaders and
+// the body's reads run. A slow handler never blocks the window. No call of one request
+// overlaps another call of the same request.
 #pragma once
 
 #include <cstdint>

@@ -3,6 +3,8 @@
 #include <climits>
 #include <mutex>
 
+#include "platform/cef/cef_gtk_internal.h"
+
 namespace {
 
 struct StreamState {
@@ -61,6 +63,28 @@ gssize ReadFn(GInputStream* stream, void* buffer, gsize count, GCancellable* can
   return got < want ? got : want;
 }
 
+// WebKit reads asynchronously. The read runs on a worker of the layer rather than GIO's shared
+// pool, whose few threads a slow host would otherwise tie up for every other GIO user.
+void ReadAsync(GInputStream* stream, void* buffer, gsize count, int priority,
+               GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
+  GTask* task = g_task_new(stream, cancellable, callback, data);
+  g_task_set_priority(task, priority);
+  cef_internal::PostToWorker([task, buffer, count]() {
+    GError* error = nullptr;
+    gssize n = ReadFn(G_INPUT_STREAM(g_task_get_source_object(task)), buffer, count,
+                      g_task_get_cancellable(task), &error);
+    if (n < 0)
+      g_task_return_error(task, error);
+    else
+      g_task_return_int(task, n);
+    g_object_unref(task);
+  });
+}
+
+gssize ReadFinish(GInputStream*, GAsyncResult* result, GError** error) {
+  return g_task_propagate_int(G_TASK(result), error);
+}
+
 gboolean CloseFn(GInputStream* stream, GCancellable*, GError**) {
   StreamState* s = StateOf(stream);
   CefRefPtr<CefResourceHandler> handler;
@@ -90,6 +114,8 @@ void Finalize(GObject* object) {
 static void cef_resource_stream_class_init(CefResourceStreamClass* klass) {
   G_OBJECT_CLASS(klass)->finalize = Finalize;
   G_INPUT_STREAM_CLASS(klass)->read_fn = ReadFn;
+  G_INPUT_STREAM_CLASS(klass)->read_async = ReadAsync;
+  G_INPUT_STREAM_CLASS(klass)->read_finish = ReadFinish;
   G_INPUT_STREAM_CLASS(klass)->close_fn = CloseFn;
 }
 

@@ -96,22 +96,6 @@ class SchemeTask : public CefCallback, public CefRefCounted<SchemeTask> {
   bool processing_ = false;  // inside ProcessRequest, which acts on its own decision after it
 };
 
-GThreadPool* Workers() {
-  // Without a cap: a handler may block, and the next request must not wait for it.
-  static GThreadPool* pool = g_thread_pool_new(
-      [](gpointer data, gpointer) {
-        auto* job = static_cast<std::function<void()>*>(data);
-        (*job)();
-        delete job;
-      },
-      nullptr, -1, FALSE, nullptr);
-  return pool;
-}
-
-void OnWorker(std::function<void()> job) {
-  g_thread_pool_push(Workers(), new std::function<void()>(std::move(job)), nullptr);
-}
-
 void SchemeTask::Run() {
   CefRefPtr<CefResourceHandler> handler;
   bool accepted = false;
@@ -148,7 +132,7 @@ void SchemeTask::Decide(State decision) {
     if (processing_) return;
   }
   CefRefPtr<SchemeTask> self = this;
-  OnWorker([self, decision]() {
+  cef_internal::PostToWorker([self, decision]() {
     if (decision == kContinued)
       self->Respond();
     else
@@ -238,10 +222,21 @@ void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
   CefRefPtr<SchemeTask> task = new SchemeTask(
       request, factory,
       cef_internal::MakeRequest(uri, webkit_uri_scheme_request_get_http_headers(request)));
-  OnWorker([task]() { task->Run(); });
+  cef_internal::PostToWorker([task]() { task->Run(); });
 }
 
 }  // namespace
+
+void cef_internal::PostToWorker(std::function<void()> job) {
+  static GThreadPool* pool = g_thread_pool_new(
+      [](gpointer data, gpointer) {
+        auto* job = static_cast<std::function<void()>*>(data);
+        (*job)();
+        delete job;
+      },
+      nullptr, -1, FALSE, nullptr);
+  g_thread_pool_push(pool, new std::function<void()>(std::move(job)), nullptr);
+}
 
 CefRefPtr<CefRequest> cef_internal::MakeRequest(const char* url, SoupMessageHeaders* headers) {
   CefRequest::HeaderMap map;

@@ -21,6 +21,7 @@ class Handler : public CefResourceHandler, public CefRefCounted<Handler> {
   void GetResponseHeaders(CefRefPtr<CefResponse>, int64_t&, CefString&) override {}
   bool ReadResponse(void* out, int want, int& got, CefRefPtr<CefCallback>) override {
     ++reads;
+    lastThread = g_thread_self();
     largestAsk = std::max(largestAsk, want);
     if (throwAt == reads) throw std::runtime_error("handler fault");
     got = std::min({want, piece_, static_cast<int>(body_.size() - at_)});
@@ -35,6 +36,7 @@ class Handler : public CefResourceHandler, public CefRefCounted<Handler> {
   int cancels = 0;
   int largestAsk = 0;
   int throwAt = 0;
+  GThread* lastThread = nullptr;
 
  private:
   std::string body_;
@@ -131,6 +133,32 @@ TEST(ResourceStream, ACancelledReadDoesNotReachTheHandler) {
   g_error_free(error);
   g_object_unref(cancel);
   EXPECT_EQ(h->reads, 0);
+  g_object_unref(s);
+}
+
+// As WebKit reads: asynchronously, answered on the calling thread's main context, with the
+// handler called on a worker.
+TEST(ResourceStream, AsynchronousReadsRunOnAWorker) {
+  CefRefPtr<Handler> h = new Handler("0123456789", 4);
+  GInputStream* s = cef_internal::NewResourceStream(h, new Callback());
+  struct Read {
+    gssize n = -2;
+    GError* error = nullptr;
+  } read;
+  char buffer[16];
+  g_input_stream_read_async(
+      s, buffer, sizeof buffer, G_PRIORITY_DEFAULT, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* r = static_cast<Read*>(data);
+        r->n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, &r->error);
+      },
+      &read);
+  for (int i = 0; i < 500 && read.n == -2; ++i) g_main_context_iteration(nullptr, TRUE);
+  EXPECT_EQ(read.n, 4);
+  EXPECT_EQ(read.error, nullptr);
+  EXPECT_EQ(std::string(buffer, 4), "0123");
+  EXPECT_NE(h->lastThread, nullptr);
+  EXPECT_NE(h->lastThread, g_thread_self());
   g_object_unref(s);
 }
 
