@@ -81,7 +81,6 @@ class SchemeTask : public CefCallback, public CefRefCounted<SchemeTask> {
   void Decide(State decision);
   void Respond();
   void Fail();
-  static void Post(CefRefPtr<SchemeTask> task, void (*step)(SchemeTask*));
   // Main thread: hands the answer to WebKit and lets go of its request.
   void FinishOnUi(WebKitURISchemeResponse* response);
 
@@ -97,16 +96,14 @@ class SchemeTask : public CefCallback, public CefRefCounted<SchemeTask> {
 };
 
 void SchemeTask::Run() {
-  CefRefPtr<CefResourceHandler> handler;
   bool accepted = false;
   {
     std::lock_guard<std::mutex> guard(lock_);
     processing_ = true;
   }
   try {
-    handler = factory_->Create(nullptr, nullptr, scheme_, cef_request_);
-    handler_ = handler;
-    accepted = handler && handler->ProcessRequest(cef_request_, this);
+    handler_ = factory_->Create(nullptr, nullptr, scheme_, cef_request_);
+    accepted = handler_ && handler_->ProcessRequest(cef_request_, this);
   } catch (...) {
     accepted = false;  // nothing may unwind into the worker
   }
