@@ -12,6 +12,7 @@
 
 #include "platform/cef/cef_app.h"
 #include "platform/cef/cef_client.h"
+#include "platform/cef/cef_gtk_internal.h"
 #include "platform/cef/cef_internal.h"
 
 namespace {
@@ -72,15 +73,6 @@ class MenuModel : public CefMenuModel, public CefRefCounted<MenuModel> {
 
  private:
   WebKitContextMenu* menu_;
-};
-
-class Request : public CefRequest, public CefRefCounted<Request> {
- public:
-  explicit Request(std::string url) : url_(std::move(url)) {}
-  CefString GetURL() override { return url_; }
-
- private:
-  std::string url_;
 };
 
 class GtkBrowser : public CefBrowser, public CefBrowserHost, public CefRefCounted<GtkBrowser> {
@@ -318,7 +310,9 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
       WEBKIT_NAVIGATION_POLICY_DECISION(decision));
   WebKitURIRequest* req = webkit_navigation_action_get_request(action);
   const char* uri = req ? webkit_uri_request_get_uri(req) : "";
-  if (h->OnBeforeResourceLoad(b, MainFrame(b), new Request(uri ? uri : ""))) {
+  CefRefPtr<CefRequest> request =
+      cef_internal::MakeRequest(uri, req ? webkit_uri_request_get_http_headers(req) : nullptr);
+  if (h->OnBeforeResourceLoad(b, MainFrame(b), request)) {
     webkit_policy_decision_ignore(decision);
     return TRUE;
   }
@@ -744,6 +738,8 @@ int CefWindowsKeyCodeFromKeyval(unsigned int keyval) {
       return 0;
   }
 }
+
+WebKitWebContext* cef_internal::ProgramContext() { return g_context; }
 
 bool CefCurrentlyOn(CefThreadId) { return g_ui_thread && g_thread_self() == g_ui_thread; }
 

@@ -1,6 +1,7 @@
 // The program's handlers of browser events. Every handler runs on the main thread.
 #pragma once
 
+#include <map>
 #include <string>
 
 #include "platform/cef/cef_base.h"
@@ -121,7 +122,10 @@ class CefLifeSpanHandler : public virtual CefBase {
 // --- Requests.
 class CefRequest : public virtual CefBase {
  public:
+  typedef std::multimap<CefString, CefString> HeaderMap;
+
   virtual CefString GetURL() = 0;
+  virtual void GetHeaderMap(HeaderMap& map) = 0;
 };
 
 class CefRequestHandler : public virtual CefBase {

@@ -1,0 +1,22 @@
+// Pieces of the program's half of the browser layer that its files share.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <functional>
+
+#include "platform/cef/cef_client.h"
+
+namespace cef_internal {
+
+// The web context of the started layer; null before CefInitialize and after CefShutdown.
+WebKitWebContext* ProgramContext();
+
+// A request as handlers see it: its URL and a copy of its headers (|headers| may be null).
+CefRefPtr<CefRequest> MakeRequest(const char* url, SoupMessageHeaders* headers);
+
+// Runs |job| on a worker of the layer. The workers have no cap: a job may block (a slow
+// resource handler), and the next one must not wait for it.
+void PostToWorker(std::function<void()> job);
+
+}  // namespace cef_internal
