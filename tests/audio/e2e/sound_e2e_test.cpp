@@ -267,6 +267,23 @@ TEST_F(SoundClient, SetVolumeScalesTheSpeakersAndGetVolumeUnmutes) {
   EXPECT_NE(sound.Pactl({"get-source-mute", "mic"}).find("Mute: no"), std::string::npos);
 }
 
+// Without a sound device the commands say so, and the play's error function hears of it too.
+TEST_F(SoundClient, WithoutASoundDeviceRecordAndPlayFail) {
+  soundtest::Run({SOUND_SERVER_SCRIPT, "stop", sound.dir()});
+  EXPECT_EQ(Command("record", R"({"name":"r.wav","len":3,"callback_func":"onDone",
+      "callback_func_err":"onErr","callback":"r"})", "1"),
+            R"({"data":"","flag":0,"flagMsg":"录音失败"})");
+  Write(cache + "sweep.wav", Sweep(1.0, 48000, 2));
+  EXPECT_EQ(Command("play", R"({"name":"sweep.wav","callback_func":"onDone",
+      "callback_func_err":"onErr","callback":"p"})", "1"),
+            R"({"data":"","flag":0,"flagMsg":"放音失败"})");
+  EXPECT_EQ(web.WaitReply("error", 30), "p");
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_TRUE(Notices("done").empty());
+  EXPECT_EQ(Notices("error").size(), 1u);
+  EXPECT_NE(install->ProgramLog().find("放音操作出现错误：39169"), std::string::npos);
+}
+
 // Closing while a recording runs: the teardown stops the library before the dialog goes, the
 // recording ends as a playable file and the client ends with the close code.
 TEST_F(SoundClient, ClosingWhileRecordingEndsCleanly) {
