@@ -20,8 +20,15 @@ bool EnterProgramFolder() {
   return CefGetPath(PK_DIR_EXE, folder) && chdir(folder.c_str()) == 0;
 }
 
-}  // namespace
+// A dialog request as the page sent it.
+struct DialogRequest {
+  FileDialogMode mode = FILE_DIALOG_OPEN;
+  std::string title;
+  std::string default_file_name;
+  std::vector<CefString> accept_types;
+};
 
+// Every check of an incoming message; false when it is no dialog request.
 bool ParseDialogRequest(CefRefPtr<CefProcessMessage> message, DialogRequest& out) {
   const std::string name = message->GetName().ToString();
   if (name.find(kFileOpen) == std::string::npos && name.find(kMultiFileOpen) == std::string::npos &&
@@ -52,6 +59,8 @@ bool ParseDialogRequest(CefRefPtr<CefProcessMessage> message, DialogRequest& out
   for (size_t i = 1; i < args->GetSize(); ++i) out.accept_types.push_back(args->GetString(i));
   return true;
 }
+
+}  // namespace
 
 bool ProcessMessageDelegate::OnProcessMessageReceived(CefRefPtr<ClientHandler>,
                                                       CefRefPtr<CefBrowser> browser, CefProcessId,

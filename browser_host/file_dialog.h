@@ -10,16 +10,6 @@
 
 namespace file_dialog {
 
-// A dialog request as the page sent it.
-struct DialogRequest {
-  FileDialogMode mode = FILE_DIALOG_OPEN;
-  std::string title;
-  std::string default_file_name;
-  std::vector<CefString> accept_types;
-};
-// Every check of an incoming message; false when it is no dialog request.
-bool ParseDialogRequest(CefRefPtr<CefProcessMessage> message, DialogRequest& out);
-
 class ProcessMessageDelegate : public ClientHandler::ProcessMessageDelegate,
                                public CefRefCounted<ProcessMessageDelegate> {
  public:

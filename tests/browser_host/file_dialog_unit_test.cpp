@@ -247,6 +247,7 @@ TEST(DialogPlan, FoldersAndNamesOfTheDefault) {
 
 TEST(DialogPlan, GlobCharactersOfAnExtensionMatchOnlyThemselves) {
   EXPECT_EQ(cef_internal::CaselessExtensionPattern("c++"), "*.[cC]++");
+  EXPECT_EQ(cef_internal::CaselessExtensionPattern("*"), "*.\\*");
   FileDialogFilter star{"", {}, {cef_internal::CaselessExtensionPattern("*")}};
   EXPECT_TRUE(Matches(star, "a.*", ""));
   EXPECT_FALSE(Matches(star, "a.b", ""));
