@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/cef/cef_base.h"
+#include "platform/cef/cef_file_dialog.h"
 #include "platform/cef/cef_process_message.h"
 #include "platform/cef/cef_string.h"
 
@@ -79,6 +81,13 @@ class CefBrowserHost : public virtual CefBase {
   virtual CefWindowHandle GetWindowHandle() = 0;
   virtual void ShowDevTools(const CefWindowInfo& window_info, CefRefPtr<CefClient> client,
                             const CefBrowserSettings& settings) = 0;
+  // Opens a file dialog, modal on the browser's window, and returns at once; |callback|
+  // hears the outcome on the main thread. |accept_types| are MIME types ("image/png",
+  // "image/*") or extensions (".png", "png"). A host without a window answers with no path.
+  virtual void RunFileDialog(FileDialogMode mode, const CefString& title,
+                             const CefString& default_file_name,
+                             const std::vector<CefString>& accept_types,
+                             CefRefPtr<CefRunFileDialogCallback> callback);
 };
 
 class CefBrowser : public virtual CefBase {
