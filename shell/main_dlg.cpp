@@ -9,6 +9,9 @@
 #include <thread>
 
 #include "browser_host/kvb_api.h"
+#ifdef QW_HAVE_AUDIO
+#include "audio/evaluator.h"
+#endif
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -229,6 +232,10 @@ bool CMainDlg::Create() {
     s.appsFolder = dataDir + "apps/";
     s.tempFolder = GetTempDir();
   });
+#ifdef QW_HAVE_AUDIO
+  evaluatorOwner_.reset(new CEvaluator(moduleDir + "eval/", false));
+  evaluator = evaluatorOwner_.get();
+#endif
 
   ClientConfig config = ReadClientConfig(moduleDir + "config.ini");
   homePage_ = config.homePage;
@@ -623,6 +630,14 @@ void CMainDlg::SendLauncherClose(unsigned long launcherWindow) {
   gdk_x11_display_error_trap_pop_ignored(display);
 }
 
+void CMainDlg::EvaluatorDeleter::operator()(CEvaluator* evaluator) const {
+#ifdef QW_HAVE_AUDIO
+  delete evaluator;
+#else
+  (void)evaluator;  // never made without speech evaluation
+#endif
+}
+
 void CMainDlg::EndRun(int code) {
   OnDestroy();
   Quit(code);
@@ -634,6 +649,9 @@ void CMainDlg::OnDestroy() {
   CancelFileChoosers();
   // Every command is stopped and gone before anything it may use is released.
   StopAllCommands(*this, WaitStep);
+  // No command uses the evaluator any more: the engine and the transport end with it.
+  evaluator = nullptr;
+  evaluatorOwner_.reset();
   {
     std::lock_guard<std::mutex> lock(downloadLock);
     downloads.clear();

@@ -118,4 +118,9 @@ class CMainDlg : public MainDlgState {
   CSkinWnd skin_;
   std::unique_ptr<HookLibrary> hook_;
   std::vector<std::shared_ptr<FileChoice>> openChoosers_;
+  // The speech engine's client, when the client is built with speech evaluation.
+  struct EvaluatorDeleter {
+    void operator()(CEvaluator* evaluator) const;
+  };
+  std::unique_ptr<CEvaluator, EvaluatorDeleter> evaluatorOwner_;
 };

@@ -10,6 +10,9 @@
 #include "exam_commands/settings_commands.h"
 #include "exam_commands/transfer_commands.h"
 #endif
+#ifdef QW_HAVE_AUDIO
+#include "audio/evaluation_commands.h"
+#endif
 
 void RegisterAllCommands() {
   RegisterWindowCommands();
@@ -20,5 +23,8 @@ void RegisterAllCommands() {
   RegisterMachineInfoCommand();
   RegisterTransferCommands();
   RegisterFileCommands();
+#endif
+#ifdef QW_HAVE_AUDIO
+  RegisterEvaluationCommands();
 #endif
 }
