@@ -20,6 +20,9 @@ packages=(
   python3 libxml2-utils openssl curl
   # Chinese texts of pages and dialogs on a machine without a desktop
   fonts-wqy-microhei
+  # speech evaluation: the recogniser and its model, sound files; the sample speech (flite, sox)
+  pocketsphinx pocketsphinx-en-us libpocketsphinx-dev libsphinxbase-dev libsndfile1-dev
+  flite sox
 )
 
 missing=()

@@ -11,7 +11,6 @@ namespace mirvane {
 
 namespace {
 
-constexpr char kFreeSearch[] = "free";
 constexpr char kAlignSearch[] = "align";
 
 // Silence and filler words are not what the candidate said.
@@ -41,9 +40,8 @@ Recogniser::Recogniser(const std::string& modelFolder) {
   if (!config) return;
   decoder_ = ps_init(config);
   cmd_ln_free_r(config);
-  if (!decoder_) return;
-  // The language model is registered under the default search name; keep a name of our own.
-  ps_set_lm_file(decoder_, kFreeSearch, lm.c_str());
+  // The language model loaded with the decoder is its first search; it is not loaded twice.
+  if (decoder_) freeSearch_ = ps_get_search(decoder_);
 }
 
 Recogniser::~Recogniser() {
@@ -78,7 +76,7 @@ bool Recogniser::Decode(const std::vector<int16_t>& samples) {
 }
 
 std::string Recogniser::Recognise(const std::vector<int16_t>& samples) {
-  if (ps_set_search(decoder_, kFreeSearch) < 0 || !Decode(samples)) return "";
+  if (ps_set_search(decoder_, freeSearch_.c_str()) < 0 || !Decode(samples)) return "";
   std::string text;
   for (ps_seg_t* seg = ps_seg_iter(decoder_); seg; seg = ps_seg_next(seg)) {
     const char* word = ps_seg_word(seg);

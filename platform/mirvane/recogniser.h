@@ -45,6 +45,7 @@ class Recogniser {
   bool Decode(const std::vector<int16_t>& samples);
 
   ps_decoder_s* decoder_ = nullptr;
+  std::string freeSearch_;  // the language-model search the decoder starts with
 };
 
 }  // namespace mirvane

@@ -234,3 +234,39 @@ TEST_F(EvaluationTest, WithoutAnEvaluatorEvaluateFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// The real engine beside the client, with the sample it ships.
+class RealEngineTest : public StateFixture {
+ protected:
+  void SetUp() override {
+    StateFixture::SetUp();
+    RegisterEvaluationCommands();
+    std::string runtime = root.path() + "run";
+    ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+    setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    evaluator = std::make_unique<CEvaluator>(state.moduleDir + "eval/", false);
+    state.evaluator = evaluator.get();
+  }
+  void TearDown() override {
+    StateFixture::TearDown();
+    state.evaluator = nullptr;
+    evaluator.reset();
+    EXPECT_EQ(EngineChildren(), 0);
+  }
+  std::unique_ptr<CEvaluator> evaluator;
+};
+
+TEST_F(RealEngineTest, TestScoresTheShippedSample) {
+  std::string dist = state.moduleDir + "eval/test/dist.json";
+  unlink(dist.c_str());
+  EXPECT_EQ(Dispatch("test", ""), "{\"data\":\"0\",\"flag\":1,\"flagMsg\":\"\"}");
+  std::ifstream in(dist);
+  Json::Value result;
+  ASSERT_TRUE(ParseJson(std::string(std::istreambuf_iterator<char>(in), {}), result));
+  EXPECT_EQ(result["identity"].asString(), "111");
+  EXPECT_GE(result["score"].asInt(), 70) << result;
+}
+
+}  // namespace
