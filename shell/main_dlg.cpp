@@ -9,9 +9,6 @@
 #include <thread>
 
 #include "browser_host/kvb_api.h"
-#ifdef QW_HAVE_AUDIO
-#include "audio/evaluator.h"
-#endif
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -191,9 +188,18 @@ void OnBrowserLoadStart() {
 
 void OnBrowserLoadError(const char*) {}
 
-CMainDlg::CMainDlg() : port_(*this), loop_(g_main_loop_new(nullptr, FALSE)) {
+CMainDlg::CMainDlg()
+    : port_(*this),
+#ifdef QW_HAVE_AUDIO
+      soundCallbacks_(&port_),
+#endif
+      loop_(g_main_loop_new(nullptr, FALSE)) {
   g_mainThread = std::this_thread::get_id();
   window = &port_;
+#ifdef QW_HAVE_AUDIO
+  soundCallbacks = &soundCallbacks_;
+  volumeCtrl = &volumeCtrl_;
+#endif
 }
 
 CMainDlg::~CMainDlg() {
@@ -233,8 +239,8 @@ bool CMainDlg::Create() {
     s.tempFolder = GetTempDir();
   });
 #ifdef QW_HAVE_AUDIO
-  evaluatorOwner_.reset(new CEvaluator(moduleDir + "eval/", false));
-  evaluator = evaluatorOwner_.get();
+  evaluator_ = std::make_unique<CEvaluator>(moduleDir + "eval/", false);
+  evaluator = evaluator_.get();
 #endif
 
   ClientConfig config = ReadClientConfig(moduleDir + "config.ini");
@@ -258,6 +264,11 @@ bool CMainDlg::Create() {
     g_printerr("program log unavailable: %s\n", e.what());
   }
   RemovePreviousSessionFolder(dataDir, GetTempDir());
+#ifdef QW_HAVE_AUDIO
+  // Without the library the start goes on; the sound commands then answer failure.
+  soundLibrary_ = std::make_unique<SoundLibrary>(moduleDir + "libOrvalis.so");
+  soundCallbacks_.registerNotify(soundLibrary_->functions(), OnSoundNotify);
+#endif
 
   ConnectKeyboard(window_);
   hook_ = std::make_unique<HookLibrary>(moduleDir + "libQuintrel.so");
@@ -630,14 +641,6 @@ void CMainDlg::SendLauncherClose(unsigned long launcherWindow) {
   gdk_x11_display_error_trap_pop_ignored(display);
 }
 
-void CMainDlg::EvaluatorDeleter::operator()(CEvaluator* evaluator) const {
-#ifdef QW_HAVE_AUDIO
-  delete evaluator;
-#else
-  (void)evaluator;  // never made without speech evaluation
-#endif
-}
-
 void CMainDlg::EndRun(int code) {
   OnDestroy();
   Quit(code);
@@ -649,9 +652,13 @@ void CMainDlg::OnDestroy() {
   CancelFileChoosers();
   // Every command is stopped and gone before anything it may use is released.
   StopAllCommands(*this, WaitStep);
+#ifdef QW_HAVE_AUDIO
+  // The library's thread ends before anything its notifications reach is released.
+  soundCallbacks_.shutdown();
   // No command uses the evaluator any more: the engine and the transport end with it.
   evaluator = nullptr;
-  evaluatorOwner_.reset();
+  evaluator_.reset();
+#endif
   {
     std::lock_guard<std::mutex> lock(downloadLock);
     downloads.clear();

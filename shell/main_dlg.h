@@ -13,6 +13,12 @@
 #include <vector>
 
 #include "shell/commands/main_state.h"
+#ifdef QW_HAVE_AUDIO
+#include "audio/evaluator.h"
+#include "audio/sound_callbacks.h"
+#include "audio/sound_library.h"
+#include "audio/volume_ctrl.h"
+#endif
 #include "shell/hook_library.h"
 #include "shell/skin_frame.h"
 
@@ -93,6 +99,15 @@ class CMainDlg : public MainDlgState {
   static gboolean OnDeleteEvent(GtkWidget* widget, GdkEvent* event, CMainDlg* self);
 
   Port port_;
+#ifdef QW_HAVE_AUDIO
+  // The sound library (loaded at start-up), its notifications and the volume control, for the
+  // whole run; the library goes last, after everything that calls it.
+  std::unique_ptr<SoundLibrary> soundLibrary_;
+  SoundCallbacks soundCallbacks_;
+  org_trellik::CVolumeCtrl volumeCtrl_;
+  // The speech engine's client, from the start-up to the teardown.
+  std::unique_ptr<CEvaluator> evaluator_;
+#endif
   GMainLoop* loop_ = nullptr;
   int exitCode_ = 0;
   bool initialised_ = false;   // the start-up went as far as the window's own parts
@@ -118,9 +133,4 @@ class CMainDlg : public MainDlgState {
   CSkinWnd skin_;
   std::unique_ptr<HookLibrary> hook_;
   std::vector<std::shared_ptr<FileChoice>> openChoosers_;
-  // The speech engine's client, when the client is built with speech evaluation.
-  struct EvaluatorDeleter {
-    void operator()(CEvaluator* evaluator) const;
-  };
-  std::unique_ptr<CEvaluator, EvaluatorDeleter> evaluatorOwner_;
 };

@@ -11,6 +11,7 @@
 #include "exam_commands/transfer_commands.h"
 #endif
 #ifdef QW_HAVE_AUDIO
+#include "audio/audio_commands.h"
 #include "audio/evaluation_commands.h"
 #endif
 
@@ -25,6 +26,7 @@ void RegisterAllCommands() {
   RegisterFileCommands();
 #endif
 #ifdef QW_HAVE_AUDIO
+  RegisterAudioCommands();
   RegisterEvaluationCommands();
 #endif
 }

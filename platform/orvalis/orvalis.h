@@ -20,7 +20,17 @@ enum {
 // operation was stopped.
 enum { SND_ERR_FAILED = 39169 };
 
-// The audio check's results (SND_NOTIFY_AUDIOCHECK's "err_code"): defined by the library.
+// The audio check's results (SND_NOTIFY_AUDIOCHECK's "err_code"), judged in this order from the
+// recording's level in 20 ms pieces (dBFS: decibels below the loudest value a sample can hold).
+enum {
+  SND_CHECK_GOOD = 0,       // none of the faults below
+  SND_CHECK_TOO_SHORT = 1,  // shorter than one second
+  SND_CHECK_SILENT = 2,     // nothing louder than -55 dBFS: no microphone, or it is muted
+  SND_CHECK_CLIPPED = 3,    // more than 0.1% of the samples sit at full scale: the input overloads
+  SND_CHECK_TOO_QUIET = 4,  // the voice stays below -35 dBFS: too far away or the volume too low
+  SND_CHECK_NOISY = 5,      // the quiet parts are within 15 dB of the loud ones: noise masks the voice
+  // The file cannot be read as sound, or the check was stopped: SND_ERR_FAILED.
+};
 
 extern "C" {
 
@@ -31,14 +41,23 @@ typedef void (*SndNotifyProc)(int message, const wchar_t* text, const char* requ
 // Names: "notify" (the procedure's address as decimal text), "notify_energy",
 // "notify_waveform", "notify_curplaypos" ("1" on, "0" off). Returns 0 when taken.
 ORVALIS_EXPORT int sndSetParam(const wchar_t* name, const wchar_t* value);
-// Starts playing |path| and returns at once; |playValue| receives the file's length in
-// tenths of a second. Returns 0 when playback started.
+// sndPlay, sndRecord and sndAudiocheck first stop the operation that is running, as sndStop
+// does: one operation at a time.
+
+// Starts playing |path| (any file libsndfile reads: WAV, FLAC, Ogg, MP3, ...) through the sound
+// device and returns at once; |playValue| receives the file's length in tenths of a second.
+// Returns 0 when playback started. When the file cannot be read or the device cannot be opened
+// it returns -1 and SND_NOTIFY_PLAY_END with SND_ERR_FAILED still follows, so a caller that only
+// listens learns of it too.
 ORVALIS_EXPORT int sndPlay(const wchar_t* path, int* playValue, const char* request);
-// Starts recording |length| tenths of a second into |path| (16 kHz mono 16-bit WAV) and
-// returns at once. Returns 0 when recording started.
+// Starts recording |length| tenths of a second (more than 0) into |path| (16 kHz mono 16-bit
+// WAV, whose header is kept valid as it grows) and returns at once. Returns 0 when recording
+// started; -1, with no notification following, when the file cannot be made or the device
+// cannot be opened.
 ORVALIS_EXPORT int sndRecord(const wchar_t* path, int length, const char* request);
 // Starts the quality check of the recording |path|; the result follows as
-// SND_NOTIFY_AUDIOCHECK. Returns 0 when the check started.
+// SND_NOTIFY_AUDIOCHECK (SND_CHECK_* or SND_ERR_FAILED) and |result| is set to 0. Returns 0 when
+// the check started.
 ORVALIS_EXPORT int sndAudiocheck(const wchar_t* path, int* result, const char* request);
 // Stops whatever is playing, recording or checking; the stopped operation still sends its end
 // notice. Returns once the operation's thread has ended, so no notification of it arrives

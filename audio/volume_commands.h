@@ -1,0 +1,4 @@
+// The page's volume commands: getvolume and setvolume, over the main dialog's volume control.
+#pragma once
+
+void RegisterVolumeCommands();
