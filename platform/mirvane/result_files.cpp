@@ -24,6 +24,8 @@ void MakeParents(const std::string& path) {
 bool OutputAllowed(const std::string& output, const std::vector<std::string>& inputs) {
   if (output.empty()) return true;
   if (output.back() == '/') return false;
+  for (const std::string& input : inputs)
+    if (input == output) return false;
   struct stat out;
   if (stat(output.c_str(), &out) != 0) return errno == ENOENT;
   if (!S_ISREG(out.st_mode)) return false;

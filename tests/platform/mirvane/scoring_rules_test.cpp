@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <fstream>
 
 #include "platform/mirvane/audio_input.h"
 #include "platform/mirvane/engine_codes.h"
@@ -142,6 +143,10 @@ TEST_F(ScorerRules, WritesOnlyRegularFilesThatAreNoInputs) {
   EXPECT_EQ(Code(request), kOutputRefused);
   request["dist_file"] = "/dev/null";
   EXPECT_EQ(Code(request), kOutputRefused);
+  request["dist_file"] = folder + "later.wav";  // a recording that is not there yet
+  request["snd_file"] = folder + "later.wav";
+  EXPECT_EQ(Code(request), kOutputRefused);
+  EXPECT_FALSE(std::ifstream(folder + "later.wav").good());
   request = Json::Value();
   request["usermodel_file"] = folder + "read.json";
   EXPECT_EQ(Code(request), kOutputRefused);
