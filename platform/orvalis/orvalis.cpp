@@ -2,7 +2,9 @@
 // on the notifier's thread; no exception leaves a function of the library.
 #include "platform/orvalis/orvalis.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -34,6 +36,11 @@ std::string ToUtf8(const wchar_t* text) {
     }
   }
   return out;
+}
+
+int Tenths(const SF_INFO& info) {
+  if (info.frames <= 0 || info.samplerate <= 0) return 0;
+  return int(std::min<long long>(info.frames * 10 / info.samplerate, INT32_MAX));
 }
 
 class Engine {
@@ -75,7 +82,11 @@ void Engine::Launch(std::function<void(const Context&)> body, const char* reques
   auto running = std::make_unique<Running>();
   const StopSignal& stop = running->stop;
   running->thread = std::thread([this, body = std::move(body), request, &stop] {
-    body(Context{notifier_, switches_, request, stop});
+    // An exception here would end the caller's process: the operation just ends.
+    try {
+      body(Context{notifier_, switches_, request, stop});
+    } catch (...) {
+    }
   });
   running_ = std::move(running);
 }
@@ -111,17 +122,13 @@ int Engine::Play(const std::string& path, int* playValue, const char* request) {
     StopRunning();
     posted = notifier_.Posted();
     auto playback = std::make_shared<Playback>();
-    if (OpenPlayback(path, *playback)) {
-      const SF_INFO& info = playback->info;
-      long long tenths = info.frames > 0 ? info.frames * 10 / info.samplerate : 0;
-      if (playValue) *playValue = int(std::min<long long>(tenths, INT32_MAX));
+    bool opened = OpenPlayback(path, *playback);
+    // The length is known as soon as the file could be read, even when the device failed.
+    if (playValue && playback->file) *playValue = Tenths(playback->info);
+    if (opened) {
       Launch([playback](const Context& context) { RunPlayback(std::move(*playback), context); },
              request);
     } else {
-      if (playValue && playback->file)
-        *playValue = int(std::min<long long>(playback->info.frames * 10 /
-                                                 std::max(1, playback->info.samplerate),
-                                             INT32_MAX));
       notifier_.Post(SND_NOTIFY_PLAY_END, L"{\"err_code\":39169}", request, false);
       result = -1;
     }

@@ -6,11 +6,15 @@
 
 #define ORVALIS_EXPORT __attribute__((visibility("default")))
 
-// Notification numbers.
+// Notification numbers. Levels, waveforms and positions come every 80 ms (12.5 a second) while
+// sound plays or is recorded, each switched off by its name below; their texts hold digits,
+// "-" and "," only.
 enum {
-  SND_NOTIFY_ENERGY = 16898,      // text: the current level, a whole number 0..100
-  SND_NOTIFY_WAVEFORM = 16900,    // text: comma-separated sample values
-  SND_NOTIFY_PLAYPOS = 16902,     // text: the play position in tenths of a second
+  SND_NOTIFY_ENERGY = 16898,      // text: the level of the last 80 ms, a whole number 0..100
+                                  // (-60 dBFS and below 0, full scale 100, linear in dB)
+  SND_NOTIFY_WAVEFORM = 16900,    // text: 32 comma-separated 16-bit sample values, the one of
+                                  // greatest magnitude in each slice of the last 80 ms
+  SND_NOTIFY_PLAYPOS = 16902,     // text: the position being heard in tenths of a second
   SND_NOTIFY_PLAY_END = 16916,    // text: {"err_code":0} or {"err_code":39169}
   SND_NOTIFY_RECORD_END = 16920,  // text: as SND_NOTIFY_PLAY_END
   SND_NOTIFY_AUDIOCHECK = 16934,  // text: {"err_code":<one of the check results below>}
@@ -21,14 +25,15 @@ enum {
 enum { SND_ERR_FAILED = 39169 };
 
 // The audio check's results (SND_NOTIFY_AUDIOCHECK's "err_code"), judged in this order from the
-// recording's level in 20 ms pieces (dBFS: decibels below the loudest value a sample can hold).
+// recording's level in 20 ms pieces (dBFS: decibels below full scale). The voice's level is
+// that of the loudest pieces but one in twenty, the floor that of the quietest but one in ten.
 enum {
   SND_CHECK_GOOD = 0,       // none of the faults below
   SND_CHECK_TOO_SHORT = 1,  // shorter than one second
-  SND_CHECK_SILENT = 2,     // nothing louder than -55 dBFS: no microphone, or it is muted
+  SND_CHECK_SILENT = 2,     // the voice below -55 dBFS: no microphone, or it is muted
   SND_CHECK_CLIPPED = 3,    // more than 0.1% of the samples sit at full scale: the input overloads
   SND_CHECK_TOO_QUIET = 4,  // the voice stays below -35 dBFS: too far away or the volume too low
-  SND_CHECK_NOISY = 5,      // the quiet parts are within 15 dB of the loud ones: noise masks the voice
+  SND_CHECK_NOISY = 5,      // the floor within 15 dB of the voice: noise masks it
   // The file cannot be read as sound, or the check was stopped: SND_ERR_FAILED.
 };
 

@@ -161,7 +161,7 @@ std::string SoundServer::Pactl(const std::vector<std::string>& args) const {
 }
 
 Capture::Capture(int rate, int channels, const std::string& source)
-    : rate_(rate), channels_(channels) {
+    : channels_(channels) {
   sound_.rate = rate;
   sound_.channels = channels;
   int fds[2];
@@ -225,9 +225,7 @@ bool Capture::WaitSound(float threshold, std::chrono::milliseconds limit) {
 
 std::optional<Clock::time_point> Capture::TimeOfFrame(size_t frame) const {
   for (const auto& piece : pieces_)
-    if (piece.endFrame > frame)
-      return piece.arrival -
-             std::chrono::microseconds((piece.endFrame - 1 - frame) * 1000000 / size_t(rate_));
+    if (piece.endFrame > frame) return piece.arrival;
   return std::nullopt;
 }
 

@@ -5,7 +5,8 @@
 // A SoundServer points this process's environment at its server, so create it before anything
 // in the process opens a sound device, and before starting threads that read the environment.
 // Each test that plays, records or sets a volume makes its own: tests run in parallel and a
-// shared server would mix their sound and their volumes.
+// shared server would mix their sound and their volumes. One at a time in a process: each
+// restores the environment it found when it goes.
 #pragma once
 
 #include <sys/types.h>
@@ -69,10 +70,11 @@ class Capture {
   bool WaitRunning(std::chrono::milliseconds limit = std::chrono::seconds(5));
   // Waits until a sample above |threshold| has arrived; false when none came within |limit|.
   bool WaitSound(float threshold, std::chrono::milliseconds limit);
-  // When the first sample above |threshold| reached the speaker's monitor (its arrival, less the
-  // duration of the samples that came after it in the same piece); empty when none has.
+  // When the first sample above |threshold| arrived from the source (the arrival of the piece
+  // that held it: a sink renders ahead in pieces, so finer times would be guesses); empty when
+  // none has.
   std::optional<std::chrono::steady_clock::time_point> FirstSoundTime(float threshold) const;
-  // When the last sample above |threshold| was heard, the same way; empty when none was.
+  // When the last sample above |threshold| arrived, the same way; empty when none did.
   std::optional<std::chrono::steady_clock::time_point> LastSoundTime(float threshold) const;
   // What has been recorded so far.
   Sound Recorded() const;
@@ -87,7 +89,6 @@ class Capture {
   void Read();
   std::optional<std::chrono::steady_clock::time_point> TimeOfFrame(size_t frame) const;
 
-  int rate_;
   int channels_;
   pid_t pid_ = -1;
   int fd_ = -1;

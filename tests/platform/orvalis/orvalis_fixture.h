@@ -33,6 +33,8 @@ class OrvalisTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Registers the procedure that keeps the notices, every switch on, and empties the list.
+  void Listen();
   void ClearNotices();
   // Notices so far, of |message| only when it is not 0.
   std::vector<Notice> Notices(int message = 0) const;

@@ -41,6 +41,10 @@ void OrvalisTest::SetUp() {
   api.audioCheck = reinterpret_cast<decltype(api.audioCheck)>(dlsym(g_library, "sndAudiocheck"));
   api.stop = reinterpret_cast<decltype(api.stop)>(dlsym(g_library, "sndStop"));
   ASSERT_TRUE(api.setParam && api.play && api.record && api.audioCheck && api.stop);
+  Listen();
+}
+
+void OrvalisTest::Listen() {
   // The address as the client writes it: decimal text of all 64 bits.
   std::wstring address = Wide(std::to_string(reinterpret_cast<uintptr_t>(&Collect)));
   ASSERT_EQ(api.setParam(L"notify", address.c_str()), 0);

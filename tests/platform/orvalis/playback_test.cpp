@@ -1,6 +1,7 @@
 // Playing through a private sound server: what the speaker's monitor hears is the file.
 #include <cmath>
 #include <fstream>
+#include <stdexcept>
 #include <thread>
 
 #include "tests/platform/orvalis/orvalis_fixture.h"
@@ -124,8 +125,18 @@ TEST_F(PlaybackTest, StopSilencesAtOnceAndEndsWithTheFailureCode) {
   EXPECT_EQ(Notices(SND_NOTIFY_PLAY_END).size(), 1u);
 }
 
+void Throw(int, const wchar_t*, const char*) { throw std::runtime_error("handler failed"); }
+
 TEST_F(PlaybackTest, UnreadableFilesEndWithTheFailureCode) {
   std::ofstream(Path("text.wav")) << "RIFF but not really a sound file";
+  // A handler that throws ends its notification only.
+  std::wstring address = Wide(std::to_string(reinterpret_cast<uintptr_t>(&Throw)));
+  ASSERT_EQ(api.setParam(L"notify", address.c_str()), 0);
+  int playValue = -1;
+  EXPECT_EQ(api.play(Wide(Path("missing.wav")).c_str(), &playValue, request), -1);
+  EXPECT_EQ(api.stop(), 0);
+  Listen();
+
   for (const std::string name : {"missing.wav", "text.wav"}) {
     int playValue = -1;
     EXPECT_EQ(api.play(Wide(Path(name)).c_str(), &playValue, request), -1) << name;

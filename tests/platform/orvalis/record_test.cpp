@@ -1,5 +1,13 @@
 // Recording through a private sound server whose microphone is fed with speech.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
 #include <thread>
+
+extern char** environ;
 
 #include "tests/platform/orvalis/orvalis_fixture.h"
 
@@ -78,6 +86,42 @@ TEST_F(RecordTest, StopKeepsWhatWasRecordedAndFailuresStartNothing) {
   EXPECT_EQ(api.record(Wide(Path("zero.wav")).c_str(), 0, request), -1);
   std::this_thread::sleep_for(milliseconds(200));
   EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(RecordTest, RecordingCutOffByACrashIsAPlayableWav) {
+  std::string recording = Path("answer.wav");
+  char* argv[] = {const_cast<char*>(RECORD_PROBE), const_cast<char*>(ORVALIS_PATH),
+                  recording.data(), nullptr};
+  pid_t pid;
+  ASSERT_EQ(posix_spawn(&pid, RECORD_PROBE, nullptr, nullptr, argv, environ), 0);
+  std::this_thread::sleep_for(milliseconds(1500));
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  Sound recorded = soundtest::ReadSound(recording);
+  EXPECT_EQ(recorded.rate, 16000);
+  EXPECT_GT(recorded.seconds(), 0.8);
+  struct stat info {};
+  ASSERT_EQ(stat(recording.c_str(), &info), 0);
+  EXPECT_EQ(size_t(info.st_size), 44 + 2 * recorded.frames());
+}
+
+TEST_F(RecordTest, ServerGoingAwayEndsPlayingAndRecordingWithTheFailureCode) {
+  soundtest::WriteWav16(Path("long.wav"), Sound{16000, 1, std::vector<float>(16000 * 10, 0.1f)});
+  int playValue = 0;
+  ASSERT_EQ(api.play(Wide(Path("long.wav")).c_str(), &playValue, request), 0);
+  std::this_thread::sleep_for(milliseconds(500));
+  soundtest::Run({"bash", "-c", "kill -9 $(cat \"$XDG_RUNTIME_DIR/pulse/pid\")"});
+  EXPECT_EQ(WaitFor(SND_NOTIFY_PLAY_END, seconds(4)).text, "{\"err_code\":39169}");
+
+  server.reset();  // one server at a time: each restores the environment it found
+  server = std::make_unique<soundtest::SoundServer>();
+  ClearNotices();
+  ASSERT_EQ(api.record(Wide(Path("answer.wav")).c_str(), 100, request), 0);
+  std::this_thread::sleep_for(milliseconds(500));
+  soundtest::Run({"bash", "-c", "kill -9 $(cat \"$XDG_RUNTIME_DIR/pulse/pid\")"});
+  EXPECT_EQ(WaitFor(SND_NOTIFY_RECORD_END, seconds(4)).text, "{\"err_code\":39169}");
 }
 
 TEST_F(RecordTest, NoDeviceMeansNoRecording) {
