@@ -2,6 +2,7 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/feat.h>
+#include <sphinxbase/jsgf.h>
 #include <sphinxbase/logmath.h>
 
 #include <cmath>
@@ -41,7 +42,12 @@ Recogniser::Recogniser(const std::string& modelFolder) {
   decoder_ = ps_init(config);
   cmd_ln_free_r(config);
   // The language model loaded with the decoder is its first search; it is not loaded twice.
-  if (decoder_) freeSearch_ = ps_get_search(decoder_);
+  if (!decoder_) return;
+  ps_search_iter_t* search = ps_search_iter(decoder_);
+  if (search) {
+    freeSearch_ = ps_search_iter_val(search);
+    ps_search_iter_free(search);
+  }
 }
 
 Recogniser::~Recogniser() {
@@ -94,6 +100,22 @@ bool Recogniser::Knows(const std::string& word) const {
   return known;
 }
 
+bool Recogniser::SetGrammar(const std::string& grammar) {
+  // The decoder's own JSGF entry keeps the parsed grammar for ever; it is built here instead
+  // and every part released once the decoder holds the search.
+  std::unique_ptr<jsgf_t, void (*)(jsgf_t*)> jsgf(jsgf_parse_string(grammar.c_str(), nullptr),
+                                                   jsgf_grammar_free);
+  if (!jsgf) return false;
+  jsgf_rule_t* rule = jsgf_get_public_rule(jsgf.get());
+  if (!rule) return false;
+  float lw = static_cast<float>(cmd_ln_float32_r(ps_get_config(decoder_), "-lw"));
+  fsg_model_t* fsg = jsgf_build_fsg(jsgf.get(), rule, ps_get_logmath(decoder_), lw);
+  if (!fsg) return false;
+  int rc = ps_set_fsg(decoder_, kAlignSearch, fsg);
+  fsg_model_free(fsg);
+  return rc >= 0;
+}
+
 Alignment Recogniser::Align(const std::vector<int16_t>& samples,
                             const std::vector<std::string>& words) {
   Alignment result;
@@ -101,8 +123,7 @@ Alignment Recogniser::Align(const std::vector<int16_t>& samples,
   std::string grammar = "#JSGF V1.0;\ngrammar expected;\npublic <s> =";
   for (const std::string& w : words) grammar += " " + w;
   grammar += ";\n";
-  if (ps_set_jsgf_string(decoder_, kAlignSearch, grammar.c_str()) < 0 ||
-      ps_set_search(decoder_, kAlignSearch) < 0 || !Decode(samples))
+  if (!SetGrammar(grammar) || ps_set_search(decoder_, kAlignSearch) < 0 || !Decode(samples))
     return result;
   int32 best = 0;
   if (!ps_get_hyp(decoder_, &best)) return result;

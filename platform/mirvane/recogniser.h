@@ -43,6 +43,7 @@ class Recogniser {
 
  private:
   bool Decode(const std::vector<int16_t>& samples);
+  bool SetGrammar(const std::string& grammar);
 
   ps_decoder_s* decoder_ = nullptr;
   std::string freeSearch_;  // the language-model search the decoder starts with
