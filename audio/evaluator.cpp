@@ -179,7 +179,9 @@ int CEvaluator::Evaluate(EvalItem item, const std::atomic<bool>* stop) {
   std::unique_lock<std::recursive_mutex> guard(lock_);
   std::string request = item.toJson();
   LogInfo("开始客户端评测过程: " + request);
-  if (!EngineRunning() || !connected_) EnsureStarted(stop);
+  if (!EngineRunning()) EnsureStarted(stop);
+  // An engine that could not be started or never answered the handshake gets no request: the
+  // item has no result at once instead of after the whole result time.
   if (!connected_) {
     LogError("评测引擎未连接");
     return kNoResult;
