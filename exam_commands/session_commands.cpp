@@ -53,14 +53,14 @@ std::vector<std::string> QuotedTokens(const std::string& line) {
   return tokens;
 }
 
-// A folder named by 32 hexadecimal digits directly inside the system's temporary folder: the
-// only kind of folder that a session begins, and so the only kind that ending one may remove.
 // The recordings queued for evaluation belong to the session that made them.
 void EmptyEvaluationQueue() {
   std::lock_guard<std::mutex> lock(g_pMainDlg->evalQueueLock);
   g_pMainDlg->evalQueue.clear();
 }
 
+// A folder named by 32 hexadecimal digits directly inside the system's temporary folder: the
+// only kind of folder that a session begins, and so the only kind that ending one may remove.
 bool IsSessionFolder(const std::string& folder) {
   std::string temp = GetTempDir();
   return folder.size() == temp.size() + 33 && folder.compare(0, temp.size(), temp) == 0 &&
