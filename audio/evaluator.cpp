@@ -95,7 +95,7 @@ bool CEvaluator::StartEngine() {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  // The engine runs with the client's signal mask defaults, not a worker thread's.
+  // The engine starts with no signal blocked, whatever the worker that starts it blocks.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   sigset_t none;
