@@ -53,6 +53,12 @@ std::vector<std::string> QuotedTokens(const std::string& line) {
   return tokens;
 }
 
+// The recordings queued for evaluation belong to the session that made them.
+void EmptyEvaluationQueue() {
+  std::lock_guard<std::mutex> lock(g_pMainDlg->evalQueueLock);
+  g_pMainDlg->evalQueue.clear();
+}
+
 // A folder named by 32 hexadecimal digits directly inside the system's temporary folder: the
 // only kind of folder that a session begins, and so the only kind that ending one may remove.
 bool IsSessionFolder(const std::string& folder) {
@@ -100,7 +106,7 @@ class ConcreteCommandRunApp : public Command {
       s.values["session"] = sessionGuid;
       command_line = s.commandLine;
     });
-    // The evaluation queue belongs to the session too; it is emptied here once it exists.
+    EmptyEvaluationQueue();
 
     std::string scratch;
     QLOG_INFO << FormatLogTag("run app", "命令行启动参数:" + command_line, scratch);
@@ -157,7 +163,7 @@ class ConcreteCommandStopApp : public Command {
       s.values.clear();
       return s.tempFolder;
     });
-    // The evaluation queue is emptied here too once it exists.
+    EmptyEvaluationQueue();
     // Before any session the folder text is the system's temporary folder itself.
     if (IsSessionFolder(temp_folder)) {
       // Another worker may be removing the same folder at this moment: what it took first is

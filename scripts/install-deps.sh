@@ -24,6 +24,8 @@ packages=(
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox flite espeak-ng
   # Chinese texts of pages and dialogs on a machine without a desktop
   fonts-wqy-microhei
+  # speech evaluation: the recogniser and its US English model
+  pocketsphinx pocketsphinx-en-us libpocketsphinx-dev libsphinxbase-dev
 )
 
 missing=()

@@ -238,6 +238,10 @@ bool CMainDlg::Create() {
     s.appsFolder = dataDir + "apps/";
     s.tempFolder = GetTempDir();
   });
+#ifdef QW_HAVE_AUDIO
+  evaluator_ = std::make_unique<CEvaluator>(moduleDir + "eval/", false);
+  evaluator = evaluator_.get();
+#endif
 
   ClientConfig config = ReadClientConfig(moduleDir + "config.ini");
   homePage_ = config.homePage;
@@ -651,6 +655,9 @@ void CMainDlg::OnDestroy() {
 #ifdef QW_HAVE_AUDIO
   // The library's thread ends before anything its notifications reach is released.
   soundCallbacks_.shutdown();
+  // No command uses the evaluator any more: the engine and the transport end with it.
+  evaluator = nullptr;
+  evaluator_.reset();
 #endif
   {
     std::lock_guard<std::mutex> lock(downloadLock);

@@ -14,6 +14,7 @@
 
 #include "shell/commands/main_state.h"
 #ifdef QW_HAVE_AUDIO
+#include "audio/evaluator.h"
 #include "audio/sound_callbacks.h"
 #include "audio/sound_library.h"
 #include "audio/volume_ctrl.h"
@@ -104,6 +105,8 @@ class CMainDlg : public MainDlgState {
   std::unique_ptr<SoundLibrary> soundLibrary_;
   SoundCallbacks soundCallbacks_;
   org_trellik::CVolumeCtrl volumeCtrl_;
+  // The speech engine's client, from the start-up to the teardown.
+  std::unique_ptr<CEvaluator> evaluator_;
 #endif
   GMainLoop* loop_ = nullptr;
   int exitCode_ = 0;

@@ -10,9 +10,9 @@
 #include "exam_commands/settings_commands.h"
 #include "exam_commands/transfer_commands.h"
 #endif
-
 #ifdef QW_HAVE_AUDIO
 #include "audio/audio_commands.h"
+#include "audio/evaluation_commands.h"
 #endif
 
 void RegisterAllCommands() {
@@ -27,5 +27,6 @@ void RegisterAllCommands() {
 #endif
 #ifdef QW_HAVE_AUDIO
   RegisterAudioCommands();
+  RegisterEvaluationCommands();
 #endif
 }

@@ -176,6 +176,29 @@ TEST_F(SessionTest, StopAppEndsTheSession) {
   EXPECT_EQ(Send("stopapp", "").flag, 1);
 }
 
+TEST_F(SessionTest, RecordingsQueuedForEvaluationEndWithTheirSession) {
+  auto queue = [&](const std::string& identity) {
+    EvalItem item;
+    item.identity = identity;
+    std::lock_guard<std::mutex> lock(state.evalQueueLock);
+    state.evalQueue.push_back(item);
+  };
+  auto queued = [&] {
+    std::lock_guard<std::mutex> lock(state.evalQueueLock);
+    return state.evalQueue.size();
+  };
+  queue("a");
+  queue("b");
+  // A start page that does not exist begins no session and keeps the queue.
+  EXPECT_EQ(Send("runapp", "{\"key\":\"missing\"}").flag, 0);
+  EXPECT_EQ(queued(), 2u);
+  ASSERT_EQ(Send("runapp", "{\"key\":\"demo\"}").flag, 1);
+  EXPECT_EQ(queued(), 0u);
+  queue("c");
+  ASSERT_EQ(Send("stopapp", "").flag, 1);
+  EXPECT_EQ(queued(), 0u);
+}
+
 TEST_F(SessionTest, StopAppBeforeAnySessionKeepsTheSystemTemporaryFolder) {
   // Before the first session the folder text is the system's temporary folder itself.
   state.UpdateSession([&](SessionState& s) { s.tempFolder = systemTemp; });

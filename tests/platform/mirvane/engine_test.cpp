@@ -1,0 +1,181 @@
+// Scoring real speech: flite's slt voice read through PocketSphinx's US English model, and the
+// engine process answering over the transport.
+#include <gtest/gtest.h>
+
+#include <json/json.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "platform/mirvane/engine_codes.h"
+#include "platform/mirvane/recogniser.h"
+#include "platform/mirvane/scorer.h"
+#include "platform/mirvane_transport/transport_client.h"
+#include "tests/platform/mirvane/speech_fixture.h"
+
+using namespace mirvane;
+
+extern char** environ;
+
+namespace {
+
+const char kExpected[] = "The quick brown fox jumps over the lazy dog.";
+const char kOther[] = "I would like a cup of tea with milk please.";
+
+Json::Value Parse(const std::string& text) {
+  Json::Value value;
+  Json::Reader().parse(text, value);
+  return value;
+}
+
+class SpeechScoring : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder = new std::string(MakeTempFolder());
+    ASSERT_TRUE(MakeSpeech(kExpected, *folder + "expected.wav"));
+    ASSERT_TRUE(MakeSpeech(kOther, *folder + "other.wav"));
+    ASSERT_TRUE(MakeSpeech(kExpected, *folder + "expected48.wav", 48000, 2));
+    WriteAll(*folder + "read.json", std::string("{\"text\":\"") + kExpected + "\"}");
+    WriteAll(*folder + "free.json",
+             "{\"answers\":[\"A quick brown fox jumps over a lazy dog\","
+             "\"The fox jumps over the dog\"],\"keywords\":[\"fox\",\"dog\"]}");
+    recogniser = new Recogniser("/usr/share/pocketsphinx/model/en-us/");
+  }
+  static void TearDownTestSuite() {
+    delete recogniser;
+    system(("rm -rf " + *folder).c_str());
+    delete folder;
+  }
+
+  // Scores the recording; returns the dist file's content.
+  Json::Value Score(const std::string& recording, const std::string& paper,
+                    const std::string& category, const std::string& usermodel = "") {
+    Json::Value request(Json::objectValue);
+    request["identity"] = "item";
+    request["snd_file"] = *folder + recording;
+    request["paper_file"] = *folder + paper;
+    request["dist_file"] = *folder + "dist.json";
+    request["usermodel_file"] = usermodel.empty() ? "" : *folder + usermodel;
+    request["category"] = category;
+    Scorer scorer(recogniser);
+    Json::Value answer = Parse(scorer.Handle(Json::FastWriter().write(request)));
+    EXPECT_EQ(answer["identity"].asString(), "item");
+    EXPECT_EQ(answer["err_code"].asInt(), kScored);
+    return Parse(ReadAll(*folder + "dist.json"));
+  }
+
+  static std::string* folder;
+  static Recogniser* recogniser;
+};
+
+std::string* SpeechScoring::folder = nullptr;
+Recogniser* SpeechScoring::recogniser = nullptr;
+
+}  // namespace
+
+TEST_F(SpeechScoring, ReadingTheSentenceScoresHighAndOtherWordsLow) {
+  ASSERT_TRUE(recogniser->loaded());
+  std::string recording = ReadAll(*folder + "expected.wav");
+  Json::Value good = Score("expected.wav", "read.json", "read_aloud");
+  EXPECT_GE(good["score"].asInt(), 70) << good;
+  EXPECT_EQ(good["word_accuracy"].asInt(), 100) << good;
+  EXPECT_EQ(good["recognised"].asString(), "the quick brown fox jumps over the lazy dog");
+  ASSERT_EQ(good["words"].size(), 9u);
+  EXPECT_EQ(good["words"][3]["word"].asString(), "fox");
+  EXPECT_GE(good["words"][3]["score"].asInt(), 50) << good;
+  EXPECT_EQ(good["err_code"].asInt(), 0);
+  EXPECT_EQ(ReadAll(*folder + "expected.wav"), recording);  // never written
+
+  Json::Value bad = Score("other.wav", "read.json", "read_aloud");
+  EXPECT_LE(bad["score"].asInt(), 40) << bad;
+  EXPECT_LT(bad["word_accuracy"].asInt(), 30) << bad;
+
+  // A recording at another rate and with two channels is the same speech.
+  Json::Value stereo = Score("expected48.wav", "read.json", "read_aloud");
+  EXPECT_GE(stereo["score"].asInt(), 70) << stereo;
+}
+
+TEST_F(SpeechScoring, FreeAnswerMeetsReferencesAndKeyWords) {
+  Json::Value good = Score("expected.wav", "free.json", "simple_expression");
+  EXPECT_GE(good["score"].asInt(), 70) << good;
+  EXPECT_EQ(good["keywords_found"].size(), 2u) << good;
+  EXPECT_EQ(good["best_answer"].asInt(), 0);
+  Json::Value bad = Score("other.wav", "free.json", "simple_expression");
+  EXPECT_LE(bad["score"].asInt(), 40) << bad;
+  EXPECT_EQ(bad["keywords_found"].size(), 0u) << bad;
+}
+
+TEST_F(SpeechScoring, UserModelCarriesTheCepstralMeanToTheNextItem) {
+  Score("expected.wav", "read.json", "read_aloud", "user.json");
+  Json::Value model = Parse(ReadAll(*folder + "user.json"));
+  ASSERT_EQ(model["cepstral_mean"].size(), 13u) << model;
+  // The mean moved from the model's cold start towards this speaker.
+  EXPECT_NE(model["cepstral_mean"][0].asDouble(), 41.0);
+  Json::Value again = Score("expected.wav", "read.json", "read_aloud", "user.json");
+  EXPECT_GE(again["score"].asInt(), 70) << again;
+}
+
+namespace {
+
+int g_answers = 0;
+std::mutex g_mutex;
+std::condition_variable g_changed;
+std::vector<std::pair<int, std::wstring>> g_messages;
+
+int Receive(int number, const wchar_t* text) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_messages.emplace_back(number, text);
+  ++g_answers;
+  g_changed.notify_all();
+  return 0;
+}
+
+}  // namespace
+
+TEST_F(SpeechScoring, EngineAnswersHandshakeAndRequestOverTheTransport) {
+  std::string runtime = *folder + "run";
+  ASSERT_EQ(mkdir(runtime.c_str(), 0700), 0);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  char* argv[] = {const_cast<char*>(ENGINE), nullptr};
+  pid_t engine;
+  ASSERT_EQ(posix_spawn(&engine, ENGINE, nullptr, nullptr, argv, environ), 0);
+
+  TransportClient client;
+  ASSERT_TRUE(client.SetParam(L"recv_msg",
+                              std::to_wstring(reinterpret_cast<uintptr_t>(&Receive))));
+  ASSERT_TRUE(client.Open(L"ut_mirvane", 0));
+  bool shook = false;
+  for (int i = 0; i < 50 && !shook; ++i) {
+    client.Send(8888, L"ut");
+    std::unique_lock<std::mutex> lock(g_mutex);
+    shook = g_changed.wait_for(lock, std::chrono::milliseconds(200), [] { return g_answers > 0; });
+  }
+  ASSERT_TRUE(shook);
+  std::wstring request = L"{\"identity\":\"问1\",\"snd_file\":\"" +
+                         std::wstring(folder->begin(), folder->end()) +
+                         L"expected.wav\",\"paper_file\":\"" +
+                         std::wstring(folder->begin(), folder->end()) +
+                         L"read.json\",\"category\":\"read_aloud\"}";
+  ASSERT_TRUE(client.Send(3, request));
+  {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(60), [] {
+      return !g_messages.empty() && g_messages.back().first == 2900;
+    }));
+    EXPECT_EQ(g_messages.front(), std::make_pair(8888, std::wstring(L"ut")));
+    EXPECT_EQ(g_messages.back().second, L"{\"err_code\":0,\"identity\":\"问1\"}");
+  }
+  client.Close();
+  kill(engine, SIGTERM);
+  int status = 0;
+  waitpid(engine, &status, 0);
+  unsetenv("XDG_RUNTIME_DIR");
+}
