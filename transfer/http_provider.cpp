@@ -3,13 +3,11 @@
 #include <curl/curl.h>
 #include <json/json.h>
 
-#include <chrono>
 #include <climits>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "shell/core/helpers.h"
 #include "transfer/retry_stop.h"
@@ -125,19 +123,13 @@ int Perform(CURL* handle, const HttpCfg* cfg) {
   // protocol that libcurl knows, also not through a redirect.
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  RetryStop* stop = CurrentRetryStop();
   const int retry = cfg ? cfg->retry : 0;
   int attempts = 0;
   CURLcode code = CURLE_ABORTED_BY_CALLBACK;
-  while (!(stop && stop->Requested()) && (code = curl_easy_perform(handle)) != CURLE_OK) {
+  while (!RetryStopRequested() && (code = curl_easy_perform(handle)) != CURLE_OK) {
     ++attempts;
-    if (attempts >= retry) return static_cast<int>(code);
-    long long pause = RetryPauseMs(attempts);
-    if (!stop) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-    } else if (!stop->Pause(pause)) {
+    if (attempts >= retry || !PauseBeforeRetry(RetryPauseMs(attempts)))
       return static_cast<int>(code);
-    }
   }
   if (code != CURLE_OK) return static_cast<int>(code);
   long status = 0;

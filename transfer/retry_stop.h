@@ -23,6 +23,7 @@ class RetryStop {
   bool requested_ = false;
 };
 
+// Scopes nest: the transfers of the thread obey every flag handed to them.
 class ScopedRetryStop {
  public:
   explicit ScopedRetryStop(RetryStop& stop);
@@ -31,10 +32,15 @@ class ScopedRetryStop {
   ScopedRetryStop& operator=(const ScopedRetryStop&) = delete;
 
  private:
-  RetryStop* previous_;
+  friend bool RetryStopRequested();
+  friend bool PauseBeforeRetry(long long ms);
+  RetryStop& stop_;
+  const ScopedRetryStop* outer_;
 };
 
-// The flag that the transfers of the calling thread obey, or null.
-RetryStop* CurrentRetryStop();
+// Whether a flag handed to the calling thread's transfers asks them to stop.
+bool RetryStopRequested();
+// The pause before another attempt: false when a stop ended it or had been asked for already.
+bool PauseBeforeRetry(long long ms);
 
 }  // namespace org_trellik
