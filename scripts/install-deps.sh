@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   python3 libxml2-utils openssl curl
+  # fuzz targets: clang and its libFuzzer runtime
+  clang libclang-rt-14-dev
   # Chinese texts of pages and dialogs on a machine without a desktop
   fonts-wqy-microhei
 )

@@ -21,9 +21,7 @@ class AnswerInputTest : public ExamSessionFixture {
     ASSERT_EQ(Save("/test/q1/response[id=1]/answer", "A").flag, 1);
     ASSERT_EQ(Save("/test/q2/response[id=2]/answer", "B").flag, 1);
   }
-  std::string BothAnswers() {
-    return Send("getanswer", "[\"q1\",\"q2\"]").data;
-  }
+  std::string BothAnswers() { return Send("getanswer", "[\"q1\",\"q2\"]").data; }
 
   std::string file;
 };
@@ -83,16 +81,17 @@ TEST_F(AnswerInputTest, ADocumentReadWithErrorsIsNeverWrittenBack) {
 TEST_F(AnswerInputTest, OnlyElementsAreReadAsResponses) {
   SaveTwoAnswers();
   // Namespace and attribute nodes are not elements; reading them as such reads past them.
-  for (const std::string id : {"x|//namespace::*|//y", "x|//@*|//y", "x|//text()|//y",
-                               "x|//comment()|//y", "x|/|//y"}) {
+  for (const std::string id :
+       {"x|//namespace::*|//y", "x|//@*|//y", "x|//text()|//y", "x|//comment()|//y", "x|/|//y"}) {
     Reply reply = Send("getanswer", "[" + Quote(id) + "]");
     EXPECT_EQ(reply.flag, 1);
     EXPECT_EQ(reply.data, "{" + Quote(id) + ":[\"{}\"]}\n");
   }
   // Elements in a mixed result are still read.
   const std::string mixed = "q1/response|//namespace::*|//q2";
-  EXPECT_EQ(Send("getanswer", "[" + Quote(mixed) + "]").data,
-            "{" + Quote(mixed) + ":[{\"answer\":\"A\",\"id\":\"1\"},{\"answer\":\"B\",\"id\":\"2\"}]}\n");
+  EXPECT_EQ(
+      Send("getanswer", "[" + Quote(mixed) + "]").data,
+      "{" + Quote(mixed) + ":[{\"answer\":\"A\",\"id\":\"1\"},{\"answer\":\"B\",\"id\":\"2\"}]}\n");
 }
 
 TEST_F(AnswerInputTest, StartExamFailsWhenTheAnswerFolderCannotBeMade) {

@@ -70,8 +70,7 @@ TEST_F(TransferInputTest, UploadAnswerPacksNothingFromOutsideTheAnswerFolder) {
 TEST_F(TransferInputTest, UploadAnswerRemovesOnlyWhatItPackedUnchanged) {
   // The server answers late; meanwhile the page saves again and records once more.
   auto upload = std::async(std::launch::async, [&] {
-    return Dispatch("uploadanswer",
-                    "{\"url\":\"slow/1500\",\"file\":[\"answer.xml\",\"rec\"]}");
+    return Dispatch("uploadanswer", "{\"url\":\"slow/1500\",\"file\":[\"answer.xml\",\"rec\"]}");
   });
   for (int i = 0; i < 400 && server->Requests().empty(); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -92,8 +91,9 @@ TEST_F(TransferInputTest, OnlyWebAddressesAreFetched) {
   post["url"] = "hostname";
   post["retry"] = 1;
   EXPECT_EQ(Dispatch("postrequest", WriteJson(post)), Reply(0, "", "网络异常"));
-  EXPECT_EQ(Dispatch("download", "{\"retry\":1,\"filelist\":[{\"url\":\"hostname\",\"name\":\"h\"}]}"),
-            Reply(0, "", "下载文件失败：h"));
+  EXPECT_EQ(
+      Dispatch("download", "{\"retry\":1,\"filelist\":[{\"url\":\"hostname\",\"name\":\"h\"}]}"),
+      Reply(0, "", "下载文件失败：h"));
   EXPECT_FALSE(IsExistingFile(session.cacheFolder + "h"));
   for (const char* scheme : {"ftp://127.0.0.1/", "dict://127.0.0.1/", "gopher://127.0.0.1/"}) {
     state.UpdateSession([&](SessionState& s) { s.baseUrl = scheme; });
@@ -117,8 +117,9 @@ TEST_F(TransferInputTest, UnpackingIntoTheSessionFolderItselfIsRefused) {
     EXPECT_EQ(ReadFile(session.tempFolder + "app/keep.txt"), "keep") << name;
   }
   // A folder of its own is still unpacked into.
-  EXPECT_EQ(Dispatch("download", "{\"filelist\":[{\"url\":\"files/p.7z\",\"name\":\"./p.7z\","
-                                 "\"uncompress\":true}]}"),
+  EXPECT_EQ(Dispatch("download",
+                     "{\"filelist\":[{\"url\":\"files/p.7z\",\"name\":\"./p.7z\","
+                     "\"uncompress\":true}]}"),
             Reply(1, "下载成功", ""));
   EXPECT_EQ(ReadFile(session.tempFolder + "p/a.txt"), "a");
 }

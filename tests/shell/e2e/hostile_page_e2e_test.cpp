@@ -65,8 +65,7 @@ TEST_F(HostilePage, ARetryingTransferHoldsNoOtherCommandUp) {
   EXPECT_EQ(server.WaitReply("readkey", 30),
             R"({"data":"http://127.0.0.1:9/","flag":1,"flagMsg":""})");
   EXPECT_EQ(server.WaitReply("postrequest", 30), R"({"data":"","flag":0,"flagMsg":"网络异常"})");
-  double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_LT(seconds, 4.0);
   EXPECT_TRUE(install->Running(pid));
 }
