@@ -96,7 +96,8 @@ DocPtr ReadAnswerDocument(const std::string& file, std::string& why) {
     why = "no parser";
     return nullptr;
   }
-  DocPtr doc(xmlCtxtReadFile(parser.get(), file.c_str(), "utf-8", kReadOptions | XML_PARSE_RECOVER));
+  DocPtr doc(
+      xmlCtxtReadFile(parser.get(), file.c_str(), "utf-8", kReadOptions | XML_PARSE_RECOVER));
   if (!parser->wellFormed || !parser->nsWellFormed || !doc) {
     const char* message = parser->lastError.message;
     why = message ? message : "not well-formed";
@@ -401,7 +402,8 @@ class ConcreteCommandStartExam : public Command {
       return s.answerFolder;
     });
     if (!IsExistingDir(folder)) {
-      // Without the folder no answer could be saved: the examination must not begin as if it could.
+      // Without the folder no answer could be saved: the examination must not begin as if it
+      // could.
       if (MakeDirs(folder, false, true) != 0 && !IsExistingDir(folder)) {
         Log("答案目录创建失败：" + folder);
         BuildCallbackJson(0, "", kResumeFailed, reply);

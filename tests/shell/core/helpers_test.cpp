@@ -282,7 +282,8 @@ TEST(Paths, APlantedTemporaryFolderIsNeverUsed) {
   // A file in its place.
   TempDir filed;
   WriteFile(filed.path() + "quellwick-" + std::to_string(getuid()), "x");
-  EXPECT_NE(PrivateTempDir(filed.path()), filed.path() + "quellwick-" + std::to_string(getuid()) + "/");
+  EXPECT_NE(PrivateTempDir(filed.path()),
+            filed.path() + "quellwick-" + std::to_string(getuid()) + "/");
 
   // A real folder that belongs to someone else (only root can make one here).
   if (getuid() != 0) return;
