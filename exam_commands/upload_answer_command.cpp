@@ -34,7 +34,7 @@ bool IsInside(const fs::path& path, const fs::path& folder) {
   return true;
 }
 
-// A listed name with "." or ".." parts or an absolute one could mean anything on the machine.
+// A listed name that is absolute or climbs through ".." could mean anything on the machine.
 bool IsPlainRelativeName(const std::string& name) {
   if (!name.empty() && (name[0] == '/' || name[0] == '\\')) return false;
   for (const fs::path& part : fs::path(name)) {
