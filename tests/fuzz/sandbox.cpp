@@ -54,6 +54,7 @@ void SetFolders(FuzzSandbox& box) {
     s.tempFolder = box.root + "tmp/";
     // Nothing listens here, and no transfer is attempted anyway.
     s.baseUrl = "http://127.0.0.1:9/";
+    s.values.clear();
   });
   MakeDirs(box.dataDir + "cache/answer/", false, true);
   MakeDirs(box.root + "tmp/", false, true);
@@ -101,10 +102,13 @@ FuzzSandbox& Sandbox() {
 void ResetSandbox() {
   FuzzSandbox& box = Sandbox();
   SetFolders(box);
-  // One document serves many inputs; past this size each save would only read and write more.
-  std::string file = box.dataDir + "cache/answer/answer.xml";
-  struct stat st;
-  if (stat(file.c_str(), &st) == 0 && st.st_size > 64 * 1024) std::remove(file.c_str());
+  // One document and one settings file serve many inputs; past this size each command would
+  // only read and write more.
+  for (const std::string& file :
+       {box.dataDir + "cache/answer/answer.xml", box.dataDir + "hash.cache"}) {
+    struct stat st;
+    if (stat(file.c_str(), &st) == 0 && st.st_size > 64 * 1024) std::remove(file.c_str());
+  }
 }
 
 std::string FuzzDispatch(const std::string& name, const std::string& params,
