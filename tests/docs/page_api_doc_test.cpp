@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -12,6 +11,15 @@
 #include "shell/commands/command_factory.h"
 
 namespace {
+
+bool IsWord(const std::string& text, bool upperToo) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    bool letter = (c >= 'a' && c <= 'z') || (upperToo && c >= 'A' && c <= 'Z');
+    if (!letter) return false;
+  }
+  return true;
+}
 
 std::string ReadAll(const char* path) {
   std::ifstream in(path, std::ios::binary);
@@ -25,9 +33,13 @@ std::string ReadAll(const char* path) {
 std::set<std::string> FactoryWords() {
   std::string source = ReadAll(FACTORY_SOURCE);
   std::set<std::string> words;
-  static const std::regex literal("\"([a-z]+)\"");
-  for (std::sregex_iterator it(source.begin(), source.end(), literal), end; it != end; ++it)
-    words.insert((*it)[1].str());
+  for (std::size_t open = source.find('"'); open != std::string::npos;) {
+    std::size_t close = source.find('"', open + 1);
+    if (close == std::string::npos) break;
+    std::string literal = source.substr(open + 1, close - open - 1);
+    if (IsWord(literal, false)) words.insert(literal);
+    open = source.find('"', close + 1);
+  }
   return words;
 }
 
@@ -35,10 +47,12 @@ std::set<std::string> FactoryWords() {
 std::set<std::string> DocumentedWords() {
   std::istringstream doc(ReadAll(PAGE_API_DOC));
   std::set<std::string> words;
-  static const std::regex heading("^### `([A-Za-z]+)`\\s*$");
-  std::smatch m;
+  const std::string start = "### `";
   for (std::string line; std::getline(doc, line);) {
-    if (std::regex_match(line, m, heading)) words.insert(m[1].str());
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\r')) line.pop_back();
+    if (line.compare(0, start.size(), start) != 0 || line.back() != '`') continue;
+    std::string word = line.substr(start.size(), line.size() - start.size() - 1);
+    if (IsWord(word, true)) words.insert(word);
   }
   return words;
 }
