@@ -33,6 +33,9 @@ const char kAnswerFile[] = "answer.xml";
 const char kAnswerTemp[] = ".answer.xml.tmp";
 
 const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+// The deepest element a save may make, the root being level 1. Far beyond what pages use, and far
+// below the depth at which the parser stops reading a document.
+const std::size_t kMaxDepth = 64;
 
 struct DocFree {
   void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
@@ -42,6 +45,10 @@ struct ContextFree {
   void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }
 };
 using ContextPtr = std::unique_ptr<xmlXPathContext, ContextFree>;
+struct ParserFree {
+  void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+};
+using ParserPtr = std::unique_ptr<xmlParserCtxt, ParserFree>;
 struct ObjectFree {
   void operator()(xmlXPathObject* object) const { xmlXPathFreeObject(object); }
 };
@@ -71,6 +78,33 @@ ObjectPtr Evaluate(xmlXPathContext* context, const std::string& expression) {
 std::size_t NodeCount(const ObjectPtr& found) {
   if (!found || found->type != XPATH_NODESET || !found->nodesetval) return 0;
   return static_cast<std::size_t>(found->nodesetval->nodeNr);
+}
+
+// The element |found| holds at |i|, or null for a node of another kind (a namespace or an
+// attribute node is a different structure and must not be read as an element).
+xmlNode* ElementAt(const ObjectPtr& found, std::size_t i) {
+  xmlNode* node = found->nodesetval->nodeTab[i];
+  return node && node->type == XML_ELEMENT_NODE ? node : nullptr;
+}
+
+// Reads the answer document in recovery mode. |why| is empty when the file was read without an
+// error; otherwise it says what was wrong, and the tree may lack part of the file.
+DocPtr ReadAnswerDocument(const std::string& file, std::string& why) {
+  why.clear();
+  ParserPtr parser(xmlNewParserCtxt());
+  if (!parser) {
+    why = "no parser";
+    return nullptr;
+  }
+  DocPtr doc(
+      xmlCtxtReadFile(parser.get(), file.c_str(), "utf-8", kReadOptions | XML_PARSE_RECOVER));
+  if (!parser->wellFormed || !parser->nsWellFormed || !doc) {
+    const char* message = parser->lastError.message;
+    why = message ? message : "not well-formed";
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    if (why.empty()) why = "not well-formed";
+  }
+  return doc;
 }
 
 bool IsXmlChar(char32_t cp) {
@@ -233,6 +267,14 @@ bool HasPredicates(xmlNode* node, const PathStep& step) {
   return true;
 }
 
+// The level the element of |steps| stands at: the first step names the root itself when it
+// matches it, and otherwise a new child of the root.
+std::size_t DepthOf(const std::vector<PathStep>& steps, xmlNode* root) {
+  bool at_root = !steps.empty() && steps[0].name == reinterpret_cast<const char*>(root->name) &&
+                 HasPredicates(root, steps[0]);
+  return steps.size() + (at_root ? 0 : 1);
+}
+
 xmlNode* FindOrMakeElement(xmlDoc* doc, xmlNode* root, const std::vector<PathStep>& steps) {
   xmlNode* parent = root;
   xmlNode* candidates = root;
@@ -360,7 +402,13 @@ class ConcreteCommandStartExam : public Command {
       return s.answerFolder;
     });
     if (!IsExistingDir(folder)) {
-      MakeDirs(folder, false, true);
+      // Without the folder no answer could be saved: the examination must not begin as if it
+      // could.
+      if (MakeDirs(folder, false, true) != 0 && !IsExistingDir(folder)) {
+        Log("答案目录创建失败：" + folder);
+        BuildCallbackJson(0, "", kResumeFailed, reply);
+        return;
+      }
     } else if (IsExistingFile(folder + kAnswerFile)) {
       std::vector<std::pair<std::string, std::string>> progress;
       if (!ReadProgress(folder + kAnswerFile, progress)) {
@@ -439,12 +487,28 @@ class ConcreteCommandSaveAnswer : public Command {
       doc.reset(xmlNewDoc(X("1.0")));
       xmlDocSetRootElement(doc.get(), xmlNewDocNode(doc.get(), nullptr, X("test"), nullptr));
     } else {
-      doc.reset(xmlReadFile(file.c_str(), "utf-8", kReadOptions | XML_PARSE_RECOVER));
+      // A tree recovered from a damaged file lacks what the parser could not read; saving it
+      // would overwrite the answers still in the file.
+      std::string why;
+      doc = ReadAnswerDocument(file, why);
+      if (!why.empty()) {
+        Log("answer.xml读取出错，不保存：" + why);
+        BuildCallbackJson(0, "", kSaveFailed, reply);
+        return;
+      }
     }
     xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (!root) {
       BuildCallbackJson(0, "", kSaveFailed, reply);
       return;
+    }
+    // A document deeper than the parser reads could never be read whole again.
+    for (const AnswerItem& item : items) {
+      if (DepthOf(SplitAnswerPath(item.key), root) > kMaxDepth) {
+        Log("答案路径层次过深：" + item.key.substr(0, 200));
+        BuildCallbackJson(0, "", kSaveFailed, reply);
+        return;
+      }
     }
 
     for (AnswerItem& item : items) {
@@ -513,12 +577,11 @@ class ConcreteCommandGetAnswer : public Command {
     for (const std::string& id : identifiers) {
       ObjectPtr found = Evaluate(context.get(), "//" + id + "/response");
       std::size_t count = NodeCount(found);
-      if (count == 0) {
-        result[id].append("{}");
-        continue;
-      }
+      bool any = false;
       for (std::size_t i = 0; i < count; ++i) {
-        xmlNode* node = found->nodesetval->nodeTab[i];
+        xmlNode* node = ElementAt(found, i);
+        if (!node) continue;
+        any = true;
         Json::Value response(Json::objectValue);
         response["id"] = TextOf(xmlGetProp(node, X("id")));
         std::string answer;
@@ -531,6 +594,7 @@ class ConcreteCommandGetAnswer : public Command {
         response["answer"] = answer;
         result[id].append(response);
       }
+      if (!any) result[id].append("{}");
     }
     BuildCallbackJson(1, WriteJson(result), "", reply);
   }

@@ -54,6 +54,20 @@ std::string Normalized(std::string path) {
   return path;
 }
 
+// Whether |target| names a folder below |folder| (not |folder| itself), once "." and ".." parts
+// of both are resolved.
+bool IsOwnFolderInside(const std::string& target, const std::string& folder) {
+  if (folder.empty() || target.empty()) return false;
+  fs::path inner = fs::path(target).lexically_normal();
+  fs::path outer = fs::path(folder).lexically_normal();
+  fs::path relative = inner.lexically_relative(outer);
+  if (relative.empty() || relative == ".") return false;
+  for (const fs::path& part : relative) {
+    if (part == "..") return false;
+  }
+  return true;
+}
+
 bool EmptyFolder(const std::string& folder) {
   std::error_code ec;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
@@ -136,6 +150,7 @@ ConcreteCommandDownloadFile::~ConcreteCommandDownloadFile() { Log("destructor");
 
 void ConcreteCommandDownloadFile::execute(std::string& reply) {
   RunningGuard guard(*this);
+  org_trellik::ScopedRetryStop retry_scope(retryStop_);
   Log("execute");
   std::string folder = TargetFolder();
   if (downloadFiles(reply, folder) && uncompressFiles(reply, folder)) ReplySuccess(reply);
@@ -144,6 +159,7 @@ void ConcreteCommandDownloadFile::execute(std::string& reply) {
 void ConcreteCommandDownloadFile::stop() {
   Log("stop");
   running = false;
+  retryStop_.Request();
 }
 
 std::string ConcreteCommandDownloadFile::TargetFolder() const {
@@ -270,10 +286,9 @@ bool ConcreteCommandDownloadFile::uncompressFiles(std::string& reply, const std:
     NormalizePath(name, '/');
     std::string archive = Normalized(folder + "/" + name);
     std::string target = Normalized(temp + "/" + WithoutExtension(name));
-    // Only a folder of its own inside the temporary session folder is ever emptied.
-    bool inside = !temp.empty() && target.size() > temp.size() + 1 &&
-                  target.compare(0, temp.size(), temp) == 0 &&
-                  (temp == "/" || target[temp.size()] == '/');
+    // Only a folder of its own inside the temporary session folder is ever emptied; "." and ".."
+    // parts are resolved first, so that no spelling of the session folder itself passes.
+    bool inside = IsOwnFolderInside(target, temp);
     bool ready = inside && (IsExistingDir(target) ? EmptyFolder(target)
                                                   : MakeDirs(target, false, true) == 0);
     if (!ready) {

@@ -12,6 +12,7 @@
 
 #include "shell/commands/command.h"
 #include "transfer/http_provider.h"
+#include "transfer/retry_stop.h"
 
 // One transfer into one local path. |succeeded| and |users| are guarded by the download lock;
 // the event is signalled once, when the downloader has finished with the path, and never reset.
@@ -66,6 +67,7 @@ class ConcreteCommandDownloadFile : public Command {
   int retry_ = 3;
   int timeout_ = 30;
   std::vector<DownloadItem> items_;
+  org_trellik::RetryStop retryStop_;
 };
 
 class ConcreteCommandDownloadApp : public ConcreteCommandDownloadFile {

@@ -33,6 +33,7 @@ ConcreteCommandPostRequest::~ConcreteCommandPostRequest() { Log("destructor"); }
 
 void ConcreteCommandPostRequest::execute(std::string& reply) {
   RunningGuard guard(*this);
+  org_trellik::ScopedRetryStop retry_scope(retryStop_);
   Log("execute");
   org_trellik::HttpCfg cfg;
   cfg.timeout = timeout_;
@@ -55,6 +56,7 @@ void ConcreteCommandPostRequest::execute(std::string& reply) {
 void ConcreteCommandPostRequest::stop() {
   Log("stop");
   running = false;
+  retryStop_.Request();
 }
 
 ConcreteCommandPutFile::ConcreteCommandPutFile(const CommandRequest& request)
@@ -81,6 +83,7 @@ ConcreteCommandPutFile::~ConcreteCommandPutFile() { Log("destructor"); }
 
 void ConcreteCommandPutFile::execute(std::string& reply) {
   RunningGuard guard(*this);
+  org_trellik::ScopedRetryStop retry_scope(retryStop_);
   Log("execute");
   if (!IsExistingFile(localPath_)) {
     BuildCallbackJson(0, "", kPutFileFailed, reply);
@@ -106,4 +109,5 @@ void ConcreteCommandPutFile::execute(std::string& reply) {
 void ConcreteCommandPutFile::stop() {
   Log("stop");
   running = false;
+  retryStop_.Request();
 }

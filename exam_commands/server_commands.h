@@ -5,6 +5,7 @@
 #include <string>
 
 #include "shell/commands/command.h"
+#include "transfer/retry_stop.h"
 
 class ConcreteCommandPostRequest : public Command {
  public:
@@ -19,6 +20,7 @@ class ConcreteCommandPostRequest : public Command {
   std::string cookie_;
   int timeout_ = 30;
   int retry_ = 3;
+  org_trellik::RetryStop retryStop_;
 };
 
 class ConcreteCommandPutFile : public Command {
@@ -34,4 +36,5 @@ class ConcreteCommandPutFile : public Command {
   std::string localPath_;
   std::string files_;  // the file part: {"file": local path, "name": part name}
   int retry_ = 3;
+  org_trellik::RetryStop retryStop_;
 };

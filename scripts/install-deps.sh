@@ -22,6 +22,8 @@ packages=(
   # a private sound server without a sound card (pipewire-alsa would displace pulseaudio),
   # ALSA's route to it, and the speech and sound files the sound tests make
   pulseaudio pulseaudio-utils libasound2-plugins alsa-utils sox flite espeak-ng
+  # fuzz targets: clang and its libFuzzer runtime
+  clang libclang-rt-14-dev
   # Chinese texts of pages and dialogs on a machine without a desktop
   fonts-wqy-microhei
   # speech evaluation: the recogniser and its US English model

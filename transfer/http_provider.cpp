@@ -3,15 +3,14 @@
 #include <curl/curl.h>
 #include <json/json.h>
 
-#include <chrono>
 #include <climits>
 #include <memory>
 #include <mutex>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 #include "shell/core/helpers.h"
+#include "transfer/retry_stop.h"
 
 namespace org_trellik {
 
@@ -116,19 +115,28 @@ void ApplyConfig(CURL* handle, const HttpCfg* cfg) {
 }
 
 // Runs the prepared transfer with the configured attempts and turns the outcome into a result.
+// A stop of the calling command (see retry_stop.h) ends the pause between attempts and begins no
+// further attempt.
 int Perform(CURL* handle, const HttpCfg* cfg) {
   ApplyConfig(handle, cfg);
+  // Pages and servers name the address: only web requests go out, never a local file or another
+  // protocol that libcurl knows, also not through a redirect.
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   const int retry = cfg ? cfg->retry : 0;
   int attempts = 0;
-  CURLcode code;
-  while ((code = curl_easy_perform(handle)) != CURLE_OK) {
+  CURLcode code = CURLE_ABORTED_BY_CALLBACK;
+  while (!RetryStopRequested() && (code = curl_easy_perform(handle)) != CURLE_OK) {
     ++attempts;
-    if (attempts >= retry) return static_cast<int>(code);
-    std::this_thread::sleep_for(std::chrono::milliseconds(RetryPauseMs(attempts)));
+    if (attempts >= retry || !PauseBeforeRetry(RetryPauseMs(attempts)))
+      return static_cast<int>(code);
   }
+  if (code != CURLE_OK) return static_cast<int>(code);
   long status = 0;
   code = curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) return static_cast<int>(code);
+  // A transfer that no HTTP server answered has not succeeded, whatever libcurl made of it.
+  if (status == 0) return static_cast<int>(CURLE_WEIRD_SERVER_REPLY);
   return status == 200 ? 0 : static_cast<int>(status);
 }
 

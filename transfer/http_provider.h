@@ -29,6 +29,9 @@ struct HttpCfg {
 using WriteFunction = std::size_t (*)(char* data, std::size_t size, std::size_t count,
                                       void* userData);
 
+// Only http and https addresses are fetched, also through redirects; a transfer that no HTTP
+// server answered is a failure. A page command's stop ends the pause between attempts and starts
+// no further one (retry_stop.h).
 // Results: 0 for a finished transfer answered with status 200; 2 when no libcurl handle can be
 // made; otherwise the libcurl code of the last failed attempt, or the HTTP status itself.
 // |params| is a JSON object whose members (in name order) become multipart text fields; |files|

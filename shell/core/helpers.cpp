@@ -20,6 +20,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -183,7 +185,32 @@ std::string GetAppDataDir() {
 
 std::string GetTempDir() {
   const char* tmp = std::getenv("TMPDIR");
-  return WithSlash(tmp && *tmp ? tmp : "/tmp");
+  if (tmp && *tmp) return WithSlash(tmp);
+  return PrivateTempDir("/tmp/");
+}
+
+std::string PrivateTempDir(const std::string& parent) {
+  // A folder that the first check refused is replaced once per run; every later call of the run
+  // gets the same replacement, so the session folders stay where they began.
+  static std::mutex lock;
+  static std::map<std::string, std::string> replacements;
+  std::lock_guard<std::mutex> guard(lock);
+  auto made = replacements.find(parent);
+  if (made != replacements.end()) return made->second;
+
+  const std::string name = WithSlash(parent) + "quellwick-" + std::to_string(getuid());
+  mkdir(name.c_str(), 0700);
+  struct stat st;
+  // Anyone may make this name first in a shared folder: only our own real folder will do.
+  if (lstat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid())
+    return name + "/";
+  std::string pattern = name + "-XXXXXX";
+  std::vector<char> buffer(pattern.begin(), pattern.end());
+  buffer.push_back('\0');
+  if (!mkdtemp(buffer.data())) return name + "/";
+  std::string replacement = std::string(buffer.data()) + "/";
+  replacements.emplace(parent, replacement);
+  return replacement;
 }
 
 bool IsExistingFile(const std::string& path) {

@@ -1,5 +1,6 @@
 // Shared helpers of the shell: text encodings, paths and folders, processes, local network
-// identity, the URL check and small string utilities. They keep no state of their own.
+// identity, the URL check and small string utilities. They keep no state of their own beyond the
+// run's replacement temporary folder.
 #pragma once
 
 #include <cstddef>
@@ -21,7 +22,12 @@ bool NextUtf8CodePoint(const std::string& text, std::size_t& i, char32_t& cp);
 // --- Paths and folders. Every folder text ends in "/".
 std::string GetModuleDir();    // the executable's folder
 std::string GetAppDataDir();   // the per-user data folder ".../Quellwick/"
-std::string GetTempDir();      // the system's temporary folder
+// The temporary folder: $TMPDIR when set, else the user's private folder in "/tmp/".
+std::string GetTempDir();
+// The user's private folder "quellwick-<uid>/" inside |parent|, made with mode 0700 when missing.
+// When that name is a link, no folder, or another user's, a new private folder made with mkdtemp
+// beside it serves instead, the same one for the rest of the run.
+std::string PrivateTempDir(const std::string& parent);
 bool IsExistingFile(const std::string& path);
 bool IsExistingDir(const std::string& path);
 // Replaces "/" and "\" by |separator| and collapses runs of separators; a leading pair of

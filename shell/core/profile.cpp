@@ -79,14 +79,17 @@ std::string CutToCapacity(const std::string& text, std::size_t capacity) {
 std::string ReadProfileString(const std::string& path, const std::string& section,
                               const std::string& key, const std::string& defaultValue,
                               std::size_t capacity) {
+  // Names are looked up trimmed, as stored names are read.
+  const std::string wanted_section = Trim(section);
+  const std::string wanted_key = Trim(key);
   bool inside = false;
   std::string name, k, v;
   for (const std::string& line : ReadLines(path)) {
     if (SectionName(line, name)) {
-      inside = SameName(name, section);
+      inside = SameName(name, wanted_section);
       continue;
     }
-    if (inside && KeyValue(line, k, v) && SameName(k, key)) {
+    if (inside && KeyValue(line, k, v) && SameName(k, wanted_key)) {
       if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
         v = v.substr(1, v.size() - 2);
       return CutToCapacity(v, capacity);
@@ -95,8 +98,11 @@ std::string ReadProfileString(const std::string& path, const std::string& sectio
   return CutToCapacity(defaultValue, capacity);
 }
 
-bool WriteProfileString(const std::string& path, const std::string& section,
-                        const std::string& key, const std::string& value) {
+bool WriteProfileString(const std::string& path, const std::string& rawSection,
+                        const std::string& rawKey, const std::string& value) {
+  // Stored names are read trimmed: a name with surrounding space could never be found again.
+  const std::string section = Trim(rawSection);
+  const std::string key = Trim(rawKey);
   // One read-modify-write at a time: two workers writing different keys must both keep theirs,
   // and they would share the temporary file's name too.
   static std::mutex write_lock;

@@ -265,3 +265,20 @@ TEST_F(SessionLogTest, BadStartParametersKeepTheSessionAndSayWhy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SessionTest, WithoutTmpdirSessionsLiveInTheUsersPrivateFolder) {
+  unsetenv("TMPDIR");
+  Reply reply = Send("runapp", "{\"key\":\"demo\"}");
+  ASSERT_EQ(reply.flag, 1);
+  std::string folder = state.Session().tempFolder;
+  std::string own = "/tmp/quellwick-" + std::to_string(getuid()) + "/";
+  EXPECT_EQ(folder.compare(0, own.size(), own), 0) << folder;
+  EXPECT_TRUE(IsExistingDir(folder));
+  // Ending the session removes the folder from there again.
+  EXPECT_EQ(Send("stopapp", "").flag, 1);
+  EXPECT_FALSE(IsExistingDir(folder));
+}
+
+}  // namespace

@@ -183,3 +183,15 @@ TEST_F(SettingsTest, ConcurrentWritersKeepEveryKey) {
 }
 
 }  // namespace
+
+TEST_F(SettingsTest, KeysAreFoundWhateverSpaceSurroundsThem) {
+  EXPECT_EQ(Send("setkey", "{\"key\":\"a \",\"value\":\"v\"}").flag, 1);
+  EXPECT_EQ(Send("readkey", "{\"key\":\"a \"}").data, "v");
+  EXPECT_EQ(Send("readkey", "{\"key\":\"a\"}").data, "v");
+  // The same entry, not a second one beside it.
+  EXPECT_EQ(Send("setkey", "{\"key\":\"\\ta\",\"value\":\"w\"}").flag, 1);
+  EXPECT_EQ(Send("readkey", "{\"key\":\" a\"}").data, "w");
+  Json::Value parsed = ReadWithConfigParser();
+  EXPECT_EQ(parsed["cache"].size(), 1u);
+  EXPECT_EQ(parsed["cache"]["a"].asString(), "w");
+}

@@ -63,7 +63,7 @@ class UploadAnswerTest : public TransferCommandTest {
 
 }  // namespace
 
-TEST_F(UploadAnswerTest, PacksUploadsAndLeavesOnlyTheArchive) {
+TEST_F(UploadAnswerTest, PacksUploadsAndRemovesWhatItHandedIn) {
   WriteFile(answers + "ANSWER.APK", "kept by its name");
   EXPECT_EQ(Dispatch("uploadanswer",
                      "{\"url\":\"/hand-in\",\"file\":[\"answer.xml\",\"rec\"],"
@@ -77,7 +77,9 @@ TEST_F(UploadAnswerTest, PacksUploadsAndLeavesOnlyTheArchive) {
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[1].name, "examinee");
   EXPECT_EQ(parts[1].data, "E001");
-  EXPECT_EQ(Entries(answers), (std::vector<std::string>{"ANSWER.APK", "answer.apk"}));
+  // notes.txt was not listed, so it was not handed in and stays.
+  EXPECT_EQ(Entries(answers),
+            (std::vector<std::string>{"ANSWER.APK", "answer.apk", "notes.txt"}));
   EXPECT_NE(LogText().find("[upload answer]: 应答结果：ok"), std::string::npos);
 }
 

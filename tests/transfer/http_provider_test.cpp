@@ -1,10 +1,12 @@
 #include "transfer/http_provider.h"
+#include "transfer/retry_stop.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <climits>
 #include <string>
+#include <thread>
 
 #include "shell/core/helpers.h"
 #include "tests/support/test_support.h"
@@ -274,4 +276,38 @@ TEST_F(HttpProviderTest, ClientCertificateWithEncryptedKey) {
   body.clear();
   EXPECT_EQ(HttpProvider::getRequest(server->Url("hello"), &body, AppendTo, &cfg), 0);
   EXPECT_EQ(body, "你好，考生");
+}
+
+TEST_F(HttpProviderTest, OnlyWebAddressesAreFetched) {
+  HttpCfg cfg = Cfg();
+  EXPECT_NE(HttpProvider::getRequest("file:///etc/hostname", &body, AppendTo, &cfg), 0);
+  EXPECT_NE(HttpProvider::postRequest("file:///etc/hostname", "", &body, AppendTo, &cfg), 0);
+  EXPECT_EQ(body, "");
+}
+
+TEST_F(HttpProviderTest, AStopEndsThePauseAndBeginsNoFurtherAttempt) {
+  std::string url = "http://127.0.0.1:" + std::to_string(ClosedPort()) + "/x";
+  HttpCfg cfg = Cfg(5);
+  org_trellik::RetryStop stop;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop.Request();
+  });
+  auto start = std::chrono::steady_clock::now();
+  {
+    org_trellik::ScopedRetryStop scope(stop);
+    EXPECT_EQ(HttpProvider::postRequest(url, "", &body, AppendTo, &cfg), 7);
+  }
+  stopper.join();
+  EXPECT_LT(SecondsSince(start), 1.0);
+
+  // Already stopped: not even a first attempt reaches the server.
+  Start();
+  {
+    org_trellik::ScopedRetryStop scope(stop);
+    EXPECT_NE(HttpProvider::getRequest(server->Base() + "hello", &body, AppendTo, &cfg), 0);
+  }
+  EXPECT_TRUE(server->Requests().empty());
+  // Outside the scope the flag no longer applies.
+  EXPECT_EQ(HttpProvider::getRequest(server->Base() + "hello", &body, AppendTo, &cfg), 0);
 }

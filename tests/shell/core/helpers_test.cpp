@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -240,4 +241,58 @@ TEST(Text, UrlChecksAndSmallUtilities) {
   EXPECT_EQ(body, "xhel");
   EXPECT_EQ(AppendResponseBody(nullptr, 1, 3, &body), -1);
   EXPECT_EQ(AppendResponseBody("a", 1, 1, nullptr), -1);
+}
+
+TEST(Paths, TemporaryFolderIsPrivateToTheUser) {
+  const char* saved = getenv("TMPDIR");
+  std::string tmpdir = saved ? saved : "";
+  setenv("TMPDIR", "/srv/tmp", 1);
+  EXPECT_EQ(GetTempDir(), "/srv/tmp/");
+  unsetenv("TMPDIR");
+  std::string own = "/tmp/quellwick-" + std::to_string(getuid()) + "/";
+  EXPECT_EQ(GetTempDir(), own);
+  struct stat st;
+  ASSERT_EQ(lstat(own.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_uid, getuid());
+  if (saved) setenv("TMPDIR", tmpdir.c_str(), 1);
+
+  TempDir root;
+  std::string made = PrivateTempDir(root.path());
+  EXPECT_EQ(made, root.path() + "quellwick-" + std::to_string(getuid()) + "/");
+  ASSERT_EQ(stat(made.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(PrivateTempDir(root.path()), made);
+}
+
+TEST(Paths, APlantedTemporaryFolderIsNeverUsed) {
+  // Another user made the name a link to a folder of theirs.
+  TempDir linked;
+  MakeDirs(linked.path() + "theirs/", false, true);
+  std::string name = linked.path() + "quellwick-" + std::to_string(getuid());
+  ASSERT_EQ(symlink((linked.path() + "theirs").c_str(), name.c_str()), 0);
+  std::string used = PrivateTempDir(linked.path());
+  EXPECT_EQ(used.compare(0, name.size() + 1, name + "-"), 0) << used;
+  struct stat st;
+  ASSERT_EQ(lstat(used.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(PrivateTempDir(linked.path()), used) << "one replacement for the whole run";
+
+  // A file in its place.
+  TempDir filed;
+  WriteFile(filed.path() + "quellwick-" + std::to_string(getuid()), "x");
+  EXPECT_NE(PrivateTempDir(filed.path()),
+            filed.path() + "quellwick-" + std::to_string(getuid()) + "/");
+
+  // A real folder that belongs to someone else (only root can make one here).
+  if (getuid() != 0) return;
+  TempDir owned;
+  std::string theirs = owned.path() + "quellwick-0";
+  ASSERT_EQ(mkdir(theirs.c_str(), 0777), 0);
+  ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+  std::string replacement = PrivateTempDir(owned.path());
+  EXPECT_NE(replacement, theirs + "/");
+  ASSERT_EQ(lstat(replacement.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
 }
