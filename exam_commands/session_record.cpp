@@ -11,40 +11,45 @@
 
 namespace {
 
-struct Record {
-  std::string path;
-  std::string session;
+struct Job {
+  std::function<void()> run;
 };
 
-// Guards |queued|, the number of records not yet written.
+// Guards g_queued, the number of jobs not yet done.
 std::mutex g_recordsLock;
 std::condition_variable g_recordsDone;
 int g_queued = 0;
 
-void WriteRecord(gpointer data, gpointer) {
-  std::unique_ptr<Record> record(static_cast<Record*>(data));
-  if (!WriteProfileString(record->path, "cache", "session", record->session)) {
-    std::string scratch;
-    QLOG_ERROR << FormatLogTag("run app", "hash.cache写入失败", scratch);
-  }
+void RunJob(gpointer data, gpointer) {
+  std::unique_ptr<Job> job(static_cast<Job*>(data));
+  job->run();
   std::lock_guard<std::mutex> lock(g_recordsLock);
   if (--g_queued == 0) g_recordsDone.notify_all();
 }
 
-// One record at a time, in the order made; the thread is one of GLib's shared ones.
+// One job at a time, in the order queued; the thread is one of GLib's shared ones.
 GThreadPool* Writer() {
-  static GThreadPool* pool = g_thread_pool_new(WriteRecord, nullptr, 1, FALSE, nullptr);
+  static GThreadPool* pool = g_thread_pool_new(RunJob, nullptr, 1, FALSE, nullptr);
   return pool;
 }
 
 }  // namespace
 
-void RecordSessionFolder(const std::string& path, const std::string& session) {
+void QueueSessionFolderTask(std::function<void()> task) {
   {
     std::lock_guard<std::mutex> lock(g_recordsLock);
     ++g_queued;
   }
-  g_thread_pool_push(Writer(), new Record{path, session}, nullptr);
+  g_thread_pool_push(Writer(), new Job{std::move(task)}, nullptr);
+}
+
+void RecordSessionFolder(const std::string& path, const std::string& session) {
+  QueueSessionFolderTask([path, session] {
+    if (!WriteProfileString(path, "cache", "session", session)) {
+      std::string scratch;
+      QLOG_ERROR << FormatLogTag("run app", "hash.cache写入失败", scratch);
+    }
+  });
 }
 
 void WaitForSessionRecords() {

@@ -5,11 +5,16 @@
 // made, so the last session made is the one on disk.
 #pragma once
 
+#include <functional>
 #include <string>
 
 // Queues the record of |session| in the hash.cache file |path|.
 void RecordSessionFolder(const std::string& path, const std::string& session);
 
-// Returns once every record queued before is on disk (or has failed, which is logged). Anything
+// Runs |task|, work on session folders or their records, off the calling thread in order with
+// the records: after those queued before it, before those queued after it.
+void QueueSessionFolderTask(std::function<void()> task);
+
+// Returns once every record and task queued before is done, and every record on disk (or has failed, which is logged). Anything
 // else that reads or writes hash.cache waits for it first.
 void WaitForSessionRecords();
