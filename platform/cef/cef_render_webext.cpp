@@ -120,20 +120,19 @@ void SendInternal(const CefRefPtr<RenderBrowser>& browser, const char* name, Web
       nullptr);
 }
 
-// The dispatcher behind every extension's native functions: (name, this, arguments).
+// The dispatcher behind every extension's native functions: (name, this, argument...).
 JSCValue* NativeDispatch(GPtrArray* args, gpointer data) {
   auto* ext = static_cast<const cef_internal::Extension*>(data);
   JSCContext* ctx = jsc_context_get_current();
-  if (args->len < 3) return jsc_value_new_undefined(ctx);
+  if (args->len < 2) return jsc_value_new_undefined(ctx);
   JSCValue* nameValue = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
   gchar* name = jsc_value_to_string(nameValue);
   CefRefPtr<CefV8Value> self =
       cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
-  CefRefPtr<CefV8Value> list =
-      cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 2)));
   CefV8ValueList arguments;
-  int n = list->GetArrayLength();
-  for (int i = 0; i < n; ++i) arguments.push_back(list->GetValue(i));
+  for (guint i = 2; i < args->len; ++i)
+    arguments.push_back(
+        cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, i))));
   CefRefPtr<CefV8Value> retval;
   CefString exception;
   bool handled = ext->handler->Execute(name ? name : "", self, arguments, retval, exception);

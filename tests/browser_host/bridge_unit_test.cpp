@@ -308,7 +308,7 @@ TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
   std::string bound = cef_internal::BindNativeFunctions(
       "f=function(a){native function readFileAll();return readFileAll(a);};", "D");
   EXPECT_EQ(bound,
-            "f=function(a){function readFileAll(){return D(\"readFileAll\",this,arguments);}"
+            "f=function(a){function readFileAll(){return D(\"readFileAll\",this,...arguments);}"
             "return readFileAll(a);};");
   std::string script = kAppExtensionScript;
   EXPECT_EQ(script.find('\n'), std::string::npos);
