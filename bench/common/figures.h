@@ -4,11 +4,8 @@
 // and, before it, the minimum, median and maximum of the rounds of both.
 #pragma once
 
-#include <benchmark/benchmark.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -36,28 +33,5 @@ inline void PrintFigure(const std::string& figure, double mine, double floor, co
   std::printf("%s: %.4g %s vs %.4g %s = %.2f\n", figure.c_str(), mine, unit, floor, unit,
               floor > 0 ? mine / floor : 0.0);
 }
-
-// Reports as the console does, and keeps the real time of every repetition of every
-// benchmark (in the benchmark's own unit) under the benchmark's function name.
-class RoundsReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-      rounds_[run.run_name.function_name].push_back(run.GetAdjustedRealTime());
-      for (const auto& counter : run.counters)
-        counters_[run.run_name.function_name + "/" + counter.first].push_back(counter.second);
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-  const std::vector<double>& Rounds(const std::string& name) { return rounds_[name]; }
-  const std::vector<double>& Counter(const std::string& name, const std::string& counter) {
-    return counters_[name + "/" + counter];
-  }
-
- private:
-  std::map<std::string, std::vector<double>> rounds_;
-  std::map<std::string, std::vector<double>> counters_;
-};
 
 }  // namespace figures
