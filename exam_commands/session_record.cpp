@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 
@@ -15,32 +16,46 @@ struct Job {
   std::function<void()> run;
 };
 
-// Guards g_queued, the number of jobs not yet done.
-std::mutex g_recordsLock;
-std::condition_variable g_recordsDone;
-int g_queued = 0;
+// The jobs' bookkeeping, never destroyed: a job may still run while the process ends.
+struct Queue {
+  std::mutex lock;  // guards queued
+  std::condition_variable done;
+  int queued = 0;  // jobs not yet done
+  GThreadPool* pool = nullptr;
+};
+
+void RunJob(gpointer data, gpointer);
+
+Queue& TheQueue() {
+  static Queue* queue = [] {
+    auto* q = new Queue();
+    // One job at a time, in the order queued; the thread is one of GLib's shared ones.
+    q->pool = g_thread_pool_new(RunJob, nullptr, 1, FALSE, nullptr);
+    // A record queued just before the end still reaches the disk, before the log and the
+    // other statics the jobs use are gone.
+    std::atexit(WaitForSessionRecords);
+    return q;
+  }();
+  return *queue;
+}
 
 void RunJob(gpointer data, gpointer) {
   std::unique_ptr<Job> job(static_cast<Job*>(data));
   job->run();
-  std::lock_guard<std::mutex> lock(g_recordsLock);
-  if (--g_queued == 0) g_recordsDone.notify_all();
-}
-
-// One job at a time, in the order queued; the thread is one of GLib's shared ones.
-GThreadPool* Writer() {
-  static GThreadPool* pool = g_thread_pool_new(RunJob, nullptr, 1, FALSE, nullptr);
-  return pool;
+  Queue& q = TheQueue();
+  std::lock_guard<std::mutex> lock(q.lock);
+  if (--q.queued == 0) q.done.notify_all();
 }
 
 }  // namespace
 
 void QueueSessionFolderTask(std::function<void()> task) {
+  Queue& q = TheQueue();
   {
-    std::lock_guard<std::mutex> lock(g_recordsLock);
-    ++g_queued;
+    std::lock_guard<std::mutex> lock(q.lock);
+    ++q.queued;
   }
-  g_thread_pool_push(Writer(), new Job{std::move(task)}, nullptr);
+  g_thread_pool_push(q.pool, new Job{std::move(task)}, nullptr);
 }
 
 void RecordSessionFolder(const std::string& path, const std::string& session) {
@@ -53,6 +68,7 @@ void RecordSessionFolder(const std::string& path, const std::string& session) {
 }
 
 void WaitForSessionRecords() {
-  std::unique_lock<std::mutex> lock(g_recordsLock);
-  g_recordsDone.wait(lock, [] { return g_queued == 0; });
+  Queue& q = TheQueue();
+  std::unique_lock<std::mutex> lock(q.lock);
+  q.done.wait(lock, [&q] { return q.queued == 0; });
 }
