@@ -70,16 +70,21 @@ long RawFromPercent(int percent, long min, long max) {
   return static_cast<long>(min + (range * percent + 50) / 100);
 }
 
-CVolumeCtrl::CVolumeCtrl(const std::string& device) : device_(device) {
-  Mixer mixer = OpenMixer(device_);
-  if (mixer && (FindElement(mixer.get(), false) || FindElement(mixer.get(), true)))
-    mode_ = kEndpoint;
+CVolumeCtrl::CVolumeCtrl(const std::string& device) : device_(device) {}
+
+int CVolumeCtrl::mode() const {
+  std::call_once(probed_, [this] {
+    Mixer mixer = OpenMixer(device_);
+    if (mixer && (FindElement(mixer.get(), false) || FindElement(mixer.get(), true)))
+      mode_ = kEndpoint;
+  });
+  return mode_;
 }
 
 CVolumeCtrl::~CVolumeCtrl() = default;
 
 int CVolumeCtrl::GetVolume(bool capture) {
-  if (mode_ == kNoAccess) return 0;
+  if (mode() == kNoAccess) return 0;
   std::lock_guard<std::mutex> lock(mixerLock_);
   Mixer mixer = OpenMixer(device_);
   snd_mixer_elem_t* element = mixer ? FindElement(mixer.get(), capture) : nullptr;
@@ -94,7 +99,7 @@ int CVolumeCtrl::GetVolume(bool capture) {
 }
 
 bool CVolumeCtrl::SetVolume(bool capture, int percent) {
-  if (mode_ == kNoAccess) return false;
+  if (mode() == kNoAccess) return false;
   std::lock_guard<std::mutex> lock(mixerLock_);
   Mixer mixer = OpenMixer(device_);
   snd_mixer_elem_t* element = mixer ? FindElement(mixer.get(), capture) : nullptr;
@@ -109,7 +114,7 @@ bool CVolumeCtrl::SetVolume(bool capture, int percent) {
 }
 
 bool CVolumeCtrl::IsMuted(bool capture) {
-  if (mode_ == kNoAccess) return false;
+  if (mode() == kNoAccess) return false;
   std::lock_guard<std::mutex> lock(mixerLock_);
   Mixer mixer = OpenMixer(device_);
   snd_mixer_elem_t* element = mixer ? FindElement(mixer.get(), capture) : nullptr;
@@ -126,7 +131,7 @@ bool CVolumeCtrl::IsMuted(bool capture) {
 // Like the endpoint volume's mute, a change that cannot be made is not reported: the volume
 // change that follows it is.
 bool CVolumeCtrl::SetMute(bool capture, bool mute) {
-  if (mode_ == kNoAccess) return false;
+  if (mode() == kNoAccess) return false;
   std::lock_guard<std::mutex> lock(mixerLock_);
   Mixer mixer = OpenMixer(device_);
   snd_mixer_elem_t* element = mixer ? FindElement(mixer.get(), capture) : nullptr;

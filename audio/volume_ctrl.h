@@ -16,13 +16,14 @@ class CVolumeCtrl {
   // or setting a volume unmutes the device first (the commands do that).
   static constexpr int kEndpoint = 2;
 
-  // Looks once for a mixer with a speakers' or a microphone's element on |device|.
+  // Looks once for a mixer with a speakers' or a microphone's element on |device|, when first
+  // asked: the look opens the sound system, which the client's start must not wait for.
   explicit CVolumeCtrl(const std::string& device = "default");
   virtual ~CVolumeCtrl();
   CVolumeCtrl(const CVolumeCtrl&) = delete;
   CVolumeCtrl& operator=(const CVolumeCtrl&) = delete;
 
-  int mode() const { return mode_; }
+  int mode() const;
 
   int GetSpeakerVolume();
   bool SetSpeakerVolume(int percent);
@@ -40,7 +41,8 @@ class CVolumeCtrl {
   bool SetMute(bool capture, bool mute);
 
   const std::string device_;
-  int mode_ = kNoAccess;
+  mutable std::once_flag probed_;
+  mutable int mode_ = kNoAccess;  // set once, under probed_
   // The mixer is opened afresh for every call, so a change of the default device is followed;
   // one call at a time.
   std::mutex mixerLock_;

@@ -1,10 +1,9 @@
 #include "browser_host/app_extension.h"
 
 #include <glib.h>
-#include <json/json.h>
 
+#include "browser_host/bridge_text.h"
 #include "browser_host/page_fs.h"
-#include "browser_host/text_convert.h"
 
 // One line: the pieces below are joined without line breaks.
 const char kAppExtensionScript[] =
@@ -57,13 +56,6 @@ namespace {
 
 const char kInvalidArguments[] = "Invalid method arguments";
 
-std::string Compact(const Json::Value& value) {
-  Json::StreamWriterBuilder b;
-  b["indentation"] = "";
-  b["emitUTF8"] = true;
-  return Json::writeString(b, value);
-}
-
 bool IsStringArg(const CefV8ValueList& a, size_t i) {
   return i < a.size() && a[i] && a[i]->IsString();
 }
@@ -79,12 +71,7 @@ std::string ValidUtf8(const std::string& text) {
 }  // namespace
 
 std::string MakeCallbackInfoJson(int browserId, const std::string& funcName, int64_t frameId) {
-  Json::Value root(Json::objectValue);
-  root["browserID"] = browserId;
-  root["frameID"] = Json::Int64(frameId);
-  root["funcID"] = g_funcId;
-  root["funcName"] = funcName;
-  return Compact(root) + "\n";
+  return bridge_text::WriteRequestName(browserId, frameId, g_funcId, funcName);
 }
 
 void CopyV8ArrayToList(CefRefPtr<CefV8Value> source, CefRefPtr<CefListValue> target) {
@@ -154,9 +141,8 @@ bool HasBrowserAndFrame(const CefRefPtr<CefV8Context>& context) {
 // The message name of the page's request |name| in |context|, with the current g_funcId.
 std::string CallbackKey(const CefRefPtr<CefV8Context>& context,
                         const CefRefPtr<CefV8Value>& name) {
-  std::wstring pageName = name->GetStringValue().ToWString();
   return MakeCallbackInfoJson(context->GetBrowser()->GetIdentifier(),
-                              WStringToString(pageName, CP_ACP),
+                              bridge_text::AsWideRoundTrip(name->GetStringValue().ToString()),
                               context->GetFrame()->GetIdentifier());
 }
 

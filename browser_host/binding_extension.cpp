@@ -6,8 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "browser_host/bridge_text.h"
 #include "browser_host/host_callbacks.h"
-#include "browser_host/text_convert.h"
 
 namespace {
 
@@ -26,30 +26,6 @@ GThreadPool* Pool() {
   return pool;
 }
 
-bool IsTrimmed(wchar_t c) {
-  switch (c) {
-    case 0x0009:
-    case 0x000A:
-    case 0x000B:
-    case 0x000C:
-    case 0x000D:
-    case 0x0020:
-    case 0x0085:
-    case 0x00A0:
-    case 0x1680:
-    case 0x180E:
-    case 0x200C:
-    case 0x2028:
-    case 0x2029:
-    case 0x202F:
-    case 0x205F:
-    case 0x3000:
-      return true;
-    default:
-      return c >= 0x2000 && c <= 0x200A;
-  }
-}
-
 }  // namespace
 
 bool QueueKeTask(Kestrow::Base::KeTask* task, bool) {
@@ -65,6 +41,8 @@ namespace binding_extension {
 
 bool ParseCallbackInfo(const std::string& name, int& funcId, std::string& funcName) {
   if (name.empty()) return false;
+  // The form the renderer writes needs no JSON reader; anything else is read in full.
+  if (bridge_text::ReadRequestName(name, funcId, funcName)) return true;
   Json::CharReaderBuilder builder;
   std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
   Json::Value root;
@@ -80,54 +58,36 @@ bool ParseCallbackInfo(const std::string& name, int& funcId, std::string& funcNa
   return true;
 }
 
-std::wstring TrimWhitespace(const std::wstring& text) {
-  size_t b = 0, e = text.size();
-  while (b < e && IsTrimmed(text[b])) ++b;
-  while (e > b && IsTrimmed(text[e - 1])) --e;
-  return text.substr(b, e - b);
-}
-
-void SplitAtDot(const std::wstring& text, std::vector<std::wstring>& pieces) {
-  size_t start = 0;
-  for (;;) {
-    size_t dot = text.find(L'.', start);
-    if (dot == std::wstring::npos) {
-      pieces.push_back(TrimWhitespace(text.substr(start)));
-      return;
-    }
-    pieces.push_back(TrimWhitespace(text.substr(start, dot - start)));
-    start = dot + 1;
-  }
-}
-
 bool ParseBindingCommand(CefRefPtr<CefProcessMessage> message, BindingCommand& out) {
-  std::string name = WStringToString(message->GetName().ToWString(), CP_ACP);
+  using bridge_text::AsWideRoundTrip;
+  std::string name = AsWideRoundTrip(message->GetName().ToString());
   int funcId = 0;
   std::string funcName;
   if (!ParseCallbackInfo(name, funcId, funcName)) return false;
   if (funcName.empty() || funcId == 0) return false;
-  std::vector<std::wstring> pieces;
-  SplitAtDot(StringToWString(funcName, CP_ACP), pieces);
+  std::vector<std::string> pieces;
+  bridge_text::SplitAtDot(AsWideRoundTrip(funcName), pieces);
   if (pieces.size() != 2) return false;
-  out.region = WStringToString(pieces[0], CP_ACP);
-  out.command = WStringToString(pieces[1], CP_ACP);
+  out.region = std::move(pieces[0]);
+  out.command = std::move(pieces[1]);
   if (out.region == "dialog") return false;
   CefRefPtr<CefListValue> args = message->GetArgumentList();
   if (args->GetSize() != 2) return false;
-  out.params = WStringToString(args->GetString(0).ToWString(), CP_ACP);
-  out.type = WStringToString(args->GetString(1).ToWString(), CP_ACP);
+  out.params = AsWideRoundTrip(args->GetString(0).ToString());
+  out.type = AsWideRoundTrip(args->GetString(1).ToString());
   return true;
 }
 
-void RunBindingCommand(CefRefPtr<CefBrowser> browser, std::wstring name, std::string region,
+void RunBindingCommand(ReplyRoute route, std::string name, std::string region,
                        std::string command, std::string params, std::string type) {
   DisptchCmdCallBack dispatch = Callbacks().dispatch.load();
   if (!dispatch) return;
   const char* answer = dispatch(region.c_str(), command.c_str(), params.c_str(), type.c_str());
-  std::string reply = answer ? answer : "";
-  CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(CefString(name));
-  message->GetArgumentList()->SetString(0, CefString(StringToWString(reply, CP_ACP)));
-  browser->SendProcessMessage(PID_RENDERER, message);
+  std::string reply = bridge_text::AsWideRoundTrip(answer ? answer : "");
+  CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(std::move(name));
+  message->GetArgumentList()->SetString(0, std::move(reply));
+  if (route.reply && route.reply->Send(message)) return;
+  route.browser->SendProcessMessage(PID_RENDERER, message);
 }
 
 bool ProcessMessageDelegate::OnProcessMessageReceived(CefRefPtr<ClientHandler>,
@@ -135,11 +95,13 @@ bool ProcessMessageDelegate::OnProcessMessageReceived(CefRefPtr<ClientHandler>,
                                                       CefRefPtr<CefProcessMessage> message) {
   BindingCommand c;
   if (!ParseBindingCommand(message, c)) return false;
-  std::function<void(CefRefPtr<CefBrowser>, std::wstring, std::string, std::string, std::string,
+  std::function<void(ReplyRoute, std::string, std::string, std::string, std::string,
                      std::string)>
       f = RunBindingCommand;
-  QueueKeTask(Kestrow::Base::KeTaskFactory::NewTask(f, browser, message->GetName().ToWString(),
-                                                    c.region, c.command, c.params, c.type),
+  QueueKeTask(Kestrow::Base::KeTaskFactory::NewTask(
+                  f, ReplyRoute{browser, message->GetReply()}, message->GetName().ToString(),
+                  std::move(c.region), std::move(c.command), std::move(c.params),
+                  std::move(c.type)),
               false);
   return true;
 }

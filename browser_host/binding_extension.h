@@ -60,10 +60,6 @@ namespace binding_extension {
 // Reads "funcID" (an integer) and "funcName" (a text) of a request name; false when the text
 // is no JSON object with both members of those types.
 bool ParseCallbackInfo(const std::string& name, int& funcId, std::string& funcName);
-// Trims the whitespace set from both ends.
-std::wstring TrimWhitespace(const std::wstring& text);
-// Splits at every '.', trims each piece and keeps empty pieces.
-void SplitAtDot(const std::wstring& text, std::vector<std::wstring>& pieces);
 
 // The four texts of an accepted page command.
 struct BindingCommand {
@@ -72,7 +68,14 @@ struct BindingCommand {
 // Every check of an incoming message; false when it is not an acceptable page command.
 bool ParseBindingCommand(CefRefPtr<CefProcessMessage> message, BindingCommand& out);
 
-void RunBindingCommand(CefRefPtr<CefBrowser> browser, std::wstring name, std::string region,
+// Where a command's reply goes: straight back as the reply to the request when the request
+// came with the way to do that, else to the browser's renderer as a message of its own.
+struct ReplyRoute {
+  CefRefPtr<CefBrowser> browser;
+  CefRefPtr<CefProcessMessageReply> reply;
+};
+
+void RunBindingCommand(ReplyRoute route, std::string name, std::string region,
                        std::string command, std::string params, std::string type);
 
 class ProcessMessageDelegate : public ClientHandler::ProcessMessageDelegate,

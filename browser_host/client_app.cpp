@@ -76,7 +76,7 @@ bool ClientApp::OnProcessMessageReceived(CefRefPtr<CefBrowser> browser, CefProce
     if (d->OnProcessMessageReceived(this, browser, source_process, message)) return true;
 
   if (callbacks_.empty()) return false;
-  const std::string key = message->GetName().ToString();
+  const std::string& key = message->GetName().ToString();
   auto it = callbacks_.find(key);
   if (it == callbacks_.end()) return false;
   CallbackEntry entry = it->second;

@@ -8,13 +8,13 @@
 
 #include <boost/filesystem.hpp>
 #include <boost/regex.hpp>
-#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <vector>
 
+#include "exam_commands/answer_document_cache.h"
 #include "exam_commands/session_names.h"
 #include "shell/commands/command_factory.h"
 #include "shell/commands/main_state.h"
@@ -28,19 +28,13 @@ const char kResumeFailed[] = "获取上次考试进度失败";
 const char kSaveFailed[] = "保存答案失败";
 const char kFileMissing[] = "文件不存在，保存答案失败";
 const char kAnswerFile[] = "answer.xml";
-// Where a new document is written before it replaces the old one; in the same folder, so the
-// rename is atomic.
-const char kAnswerTemp[] = ".answer.xml.tmp";
 
 const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 // The deepest element a save may make, the root being level 1. Far beyond what pages use, and far
 // below the depth at which the parser stops reading a document.
 const std::size_t kMaxDepth = 64;
 
-struct DocFree {
-  void operator()(xmlDoc* doc) const { xmlFreeDoc(doc); }
-};
-using DocPtr = std::unique_ptr<xmlDoc, DocFree>;
+using DocPtr = XmlDocPtr;
 struct ContextFree {
   void operator()(xmlXPathContext* context) const { xmlXPathFreeContext(context); }
 };
@@ -306,50 +300,6 @@ void ReplaceContent(xmlDoc* doc, xmlNode* element, const std::string& text) {
   if (!text.empty()) xmlAddChild(element, xmlNewDocText(doc, X(text)));
 }
 
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-// Puts |size| bytes at |path| so that a crash or power cut at any moment leaves either the old
-// file or the new one: a temporary file in the same folder, flushed to disk, renamed over it,
-// and the folder flushed so that the rename itself survives.
-bool ReplaceFile(const std::string& folder, const std::string& path, const char* data,
-                 std::size_t size) {
-  std::string temp = folder + kAnswerTemp;
-  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, data, size) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
-  return true;
-}
-
-bool SaveDocument(xmlDoc* doc, const std::string& folder, const std::string& path) {
-  xmlChar* text = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemoryEnc(doc, &text, &size, "utf-8", 0);
-  if (!text) return false;
-  bool ok = ReplaceFile(folder, path, reinterpret_cast<const char*>(text),
-                        static_cast<std::size_t>(size));
-  xmlFree(text);
-  return ok;
-}
-
 // Copies an answer file (a recording, say) into the answer folder the same way, so that a
 // reply of success always means the file is there whole. A file already in place is kept.
 bool CopyAnswerFile(const std::string& from, const std::string& to) {
@@ -482,20 +432,12 @@ class ConcreteCommandSaveAnswer : public Command {
     std::lock_guard<std::mutex> lock(g_pMainDlg->answerLock);
     std::string folder = AnswerFolder();
     std::string file = folder + kAnswerFile;
-    DocPtr doc;
-    if (!IsExistingFile(file)) {
-      doc.reset(xmlNewDoc(X("1.0")));
-      xmlDocSetRootElement(doc.get(), xmlNewDocNode(doc.get(), nullptr, X("test"), nullptr));
-    } else {
-      // A tree recovered from a damaged file lacks what the parser could not read; saving it
-      // would overwrite the answers still in the file.
-      std::string why;
-      doc = ReadAnswerDocument(file, why);
-      if (!why.empty()) {
-        Log("answer.xml读取出错，不保存：" + why);
-        BuildCallbackJson(0, "", kSaveFailed, reply);
-        return;
-      }
+    std::string why;
+    DocPtr doc = OpenForSave(file, why);
+    if (!why.empty()) {
+      Log("answer.xml读取出错，不保存：" + why);
+      BuildCallbackJson(0, "", kSaveFailed, reply);
+      return;
     }
     xmlNode* root = doc ? xmlDocGetRootElement(doc.get()) : nullptr;
     if (!root) {
@@ -535,7 +477,7 @@ class ConcreteCommandSaveAnswer : public Command {
         xmlSetProp(element, X(a.first), X(AnsiToUtf8(a.second)));
     }
 
-    if (!SaveDocument(doc.get(), folder, file)) {
+    if (!SaveAnswerDocument(std::move(doc), folder, file)) {
       BuildCallbackJson(0, "", kSaveFailed, reply);
       return;
     }
@@ -548,6 +490,22 @@ class ConcreteCommandSaveAnswer : public Command {
   }
 
  private:
+  // The tree to edit: the one the last save kept while the file is still what it wrote, else
+  // the file read afresh, else a new document when there is no file. |why| is set when the
+  // file was read with an error: a tree recovered from a damaged file lacks what the parser
+  // could not read, and saving it would overwrite the answers still in the file.
+  static DocPtr OpenForSave(const std::string& file, std::string& why) {
+    why.clear();
+    FileIdentity current;
+    bool exists = IsExistingFile(file) && ReadFileIdentity(file, current);
+    DocPtr doc = KeptAnswerDocument().Take(file, exists ? current : FileIdentity());
+    if (doc) return doc;
+    if (exists) return ReadAnswerDocument(file, why);
+    doc.reset(xmlNewDoc(X("1.0")));
+    xmlDocSetRootElement(doc.get(), xmlNewDocNode(doc.get(), nullptr, X("test"), nullptr));
+    return doc;
+  }
+
   std::vector<AnswerItem> items;
 };
 

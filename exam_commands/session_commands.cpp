@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "exam_commands/session_names.h"
+#include "exam_commands/session_record.h"
 #include "exam_commands/settings_commands.h"
 #include "shell/commands/command_factory.h"
 #include "shell/commands/main_state.h"
@@ -93,8 +94,7 @@ class ConcreteCommandRunApp : public Command {
     std::string cache_folder = g_pMainDlg->Session().appsFolder + key + "/cache/";
     MakeDirs(cache_folder, false, true);
     sessionGuid = NewGuidString();
-    if (!WriteProfileString(HashCachePath(), "cache", "session", sessionGuid))
-      Log("hash.cache写入失败");
+    RecordSessionFolder(HashCachePath(), sessionGuid);
     std::string temp_folder = GetTempDir() + sessionGuid + "/";
     MakeDirs(temp_folder, false, true);
 

@@ -1,6 +1,7 @@
 #include "exam_commands/settings_commands.h"
 
 #include "exam_commands/session_names.h"
+#include "exam_commands/session_record.h"
 #include "shell/commands/command_factory.h"
 #include "shell/commands/main_state.h"
 #include "shell/core/profile.h"
@@ -52,6 +53,7 @@ class ConcreteCommandSetKey : public Command {
         BuildCallbackJson(0, "", kUnsupported, reply);
         return;
       }
+      WaitForSessionRecords();
       if (!WriteProfileString(HashCachePath(), kCacheSection, key, value)) {
         std::string scratch;
         QLOG_ERROR << FormatLogTag("setkey", "hash.cache写入失败", scratch);
@@ -101,6 +103,7 @@ class ConcreteCommandReadKey : public Command {
     Log("execute");
     RunningGuard guard(*this);
     if (type == 0) {
+      WaitForSessionRecords();
       std::string found = ReadProfileString(HashCachePath(), kCacheSection, key, "", kValueCapacity);
       if (found.empty())
         BuildCallbackJson(0, "", kMissing, reply);

@@ -11,7 +11,7 @@ packages=(
   libcurl4-openssl-dev
   libxml2-dev
   libmbedtls-dev
-  libwebkit2gtk-4.1-dev libgtk-3-dev libx11-dev
+  libwebkit2gtk-4.1-dev libgtk-3-dev libglib2.0-dev libx11-dev
   libasound2-dev libsndfile1-dev
   # 7-Zip console and its format library
   p7zip-full

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "browser_host/kvb_api.h"
+#include "exam_commands/session_record.h"
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -263,7 +264,9 @@ bool CMainDlg::Create() {
   } catch (const std::exception& e) {
     g_printerr("program log unavailable: %s\n", e.what());
   }
-  RemovePreviousSessionFolder(dataDir, GetTempDir());
+  // The previous run's folder may be large; the first page does not wait for its removal.
+  QueueSessionFolderTask(
+      [data = dataDir, temp = GetTempDir()] { RemovePreviousSessionFolder(data, temp); });
 #ifdef QW_HAVE_AUDIO
   // Without the library the start goes on; the sound commands then answer failure.
   soundLibrary_ = std::make_unique<SoundLibrary>(moduleDir + "libOrvalis.so");

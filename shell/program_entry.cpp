@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "browser_host/kvb_api.h"
+#include "exam_commands/session_record.h"
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -63,6 +64,8 @@ int RunProgram(int argc, char** argv) {
   // browser's workers meets a refusing dispatcher, never a freed dialog.
   auto dialog = std::make_unique<CMainDlg>();
   int result = Run(*dialog, argv, argc);
+  // The session folder's record must be on disk before the process ends.
+  WaitForSessionRecords();
   KVBCefShutdown();
   ShutdownLog();
   g_pMainDlg = nullptr;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <webkit2/webkit2.h>
 
+#include <atomic>
 #include <climits>
 #include <map>
 #include <memory>
@@ -267,6 +268,34 @@ void OnUriChanged(WebKitWebView* view, GParamSpec*, GtkBrowser* b) {
   if (auto h = b->client_->GetDisplayHandler()) h->OnAddressChange(b, MainFrame(b), uri ? uri : "");
 }
 
+// The answer to one message of a web process. WebKit answers a message that goes unanswered
+// when the message object goes, and both must happen on the main thread.
+class UserMessageReply : public CefProcessMessageReply, public CefRefCounted<UserMessageReply> {
+ public:
+  UserMessageReply(WebKitUserMessage* message, CefRefPtr<GtkBrowser> browser)
+      : message_(WEBKIT_USER_MESSAGE(g_object_ref(message))), browser_(browser) {}
+  ~UserMessageReply() override {
+    WebKitUserMessage* m = message_;
+    RunOnUi([m]() { g_object_unref(m); });
+  }
+  bool Send(CefRefPtr<CefProcessMessage> reply) override {
+    if (!reply || sent_.exchange(true)) return false;
+    CefRefPtr<UserMessageReply> self = this;
+    RunOnUi([self, reply]() {
+      if (!self->browser_->Usable()) return;
+      webkit_user_message_send_reply(
+          self->message_, webkit_user_message_new(reply->GetName().c_str(),
+                                                  CefListToVariant(reply->GetArgumentList())));
+    });
+    return true;
+  }
+
+ private:
+  WebKitUserMessage* message_;
+  CefRefPtr<GtkBrowser> browser_;
+  std::atomic<bool> sent_{false};
+};
+
 gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, GtkBrowser* b) {
   std::string name = webkit_user_message_get_name(message);
   CefRefPtr<CefListValue> args = CefListFromVariant(webkit_user_message_get_parameters(message));
@@ -281,7 +310,9 @@ gboolean OnUserMessage(WebKitWebView*, WebKitUserMessage* message, GtkBrowser* b
       h->OnLoadEnd(b, frame, 200);
     return TRUE;
   }
-  b->client_->OnProcessMessageReceived(b, PID_RENDERER, CefProcessMessage::Create(name, args));
+  CefRefPtr<CefProcessMessage> received = CefProcessMessage::Create(name, args);
+  received->SetReply(new UserMessageReply(message, b));
+  b->client_->OnProcessMessageReceived(b, PID_RENDERER, received);
   return TRUE;
 }
 

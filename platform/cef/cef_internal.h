@@ -20,7 +20,8 @@ struct Extension {
 const std::vector<Extension>& RegisteredExtensions();
 
 // Turns each "native function NAME();" of |code| into a function that calls
-// |dispatcher|("NAME", this, arguments).
+// |dispatcher|("NAME", this, ...arguments): the call's own arguments, spread, reach the
+// native side as they are, with no arguments object to read them back from.
 std::string BindNativeFunctions(const std::string& code, const std::string& dispatcher);
 
 // Script contexts known to the web process, by their JavaScriptCore context.

@@ -36,6 +36,8 @@ class RenderFrame : public CefFrame, public CefRefCounted<RenderFrame> {
   WebKitFrame* frame_;
 };
 
+void OnReply(GObject* page, GAsyncResult* result, gpointer);
+
 class RenderBrowser : public CefBrowser, public CefRefCounted<RenderBrowser> {
  public:
   explicit RenderBrowser(WebKitWebPage* page) : page_(page), id_(webkit_web_page_get_id(page)) {}
@@ -55,11 +57,13 @@ class RenderBrowser : public CefBrowser, public CefRefCounted<RenderBrowser> {
   void GoForward() override {}
   void Reload() override {}
   void StopLoad() override {}
+  // The program may answer with a reply to the message itself; the reply reaches the handler
+  // as a message of the program would.
   bool SendProcessMessage(CefProcessId target, CefRefPtr<CefProcessMessage> message) override {
     if (target != PID_BROWSER || !page_ || !message) return false;
     WebKitUserMessage* m = webkit_user_message_new(message->GetName().c_str(),
                                                    CefListToVariant(message->GetArgumentList()));
-    webkit_web_page_send_message_to_view(page_, m, nullptr, nullptr, nullptr);
+    webkit_web_page_send_message_to_view(page_, m, nullptr, OnReply, nullptr);
     return true;
   }
   WebKitWebPage* page() const { return page_; }
@@ -104,29 +108,31 @@ void OnFrameGone(gpointer, GObject* where) {
   g_frames.erase(it);
 }
 
+// The layer's own notices want no answer.
 void SendInternal(const CefRefPtr<RenderBrowser>& browser, const char* name, WebKitFrame* frame) {
-  CefRefPtr<CefProcessMessage> m = CefProcessMessage::Create(name);
-  CefRefPtr<CefListValue> args = m->GetArgumentList();
+  if (!browser->page()) return;
+  CefRefPtr<CefListValue> args = CefListValue::Create();
   args->SetString(0, std::to_string(webkit_frame_get_id(frame)));
   const char* uri = webkit_frame_get_uri(frame);
   args->SetString(1, uri ? uri : "");
-  browser->SendProcessMessage(PID_BROWSER, m);
+  webkit_web_page_send_message_to_view(
+      browser->page(), webkit_user_message_new(name, CefListToVariant(args)), nullptr, nullptr,
+      nullptr);
 }
 
-// The dispatcher behind every extension's native functions: (name, this, arguments).
+// The dispatcher behind every extension's native functions: (name, this, argument...).
 JSCValue* NativeDispatch(GPtrArray* args, gpointer data) {
   auto* ext = static_cast<const cef_internal::Extension*>(data);
   JSCContext* ctx = jsc_context_get_current();
-  if (args->len < 3) return jsc_value_new_undefined(ctx);
+  if (args->len < 2) return jsc_value_new_undefined(ctx);
   JSCValue* nameValue = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
   gchar* name = jsc_value_to_string(nameValue);
   CefRefPtr<CefV8Value> self =
       cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
-  CefRefPtr<CefV8Value> list =
-      cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 2)));
   CefV8ValueList arguments;
-  int n = list->GetArrayLength();
-  for (int i = 0; i < n; ++i) arguments.push_back(list->GetValue(i));
+  for (guint i = 2; i < args->len; ++i)
+    arguments.push_back(
+        cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, i))));
   CefRefPtr<CefV8Value> retval;
   CefString exception;
   bool handled = ext->handler->Execute(name ? name : "", self, arguments, retval, exception);
@@ -242,14 +248,27 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   if (g_handler) g_handler->OnContextCreated(b->second, it->second.frame, v8);
 }
 
-gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+bool Deliver(WebKitWebPage* page, WebKitUserMessage* message) {
   auto b = g_browsers.find(page);
-  if (b == g_browsers.end() || !g_handler) return FALSE;
+  if (b == g_browsers.end() || !g_handler) return false;
   CefRefPtr<CefProcessMessage> m =
       CefProcessMessage::Create(webkit_user_message_get_name(message),
                                 CefListFromVariant(webkit_user_message_get_parameters(message)));
   g_handler->OnProcessMessageReceived(b->second, PID_BROWSER, m);
-  return TRUE;
+  return true;
+}
+
+gboolean OnUserMessage(WebKitWebPage* page, WebKitUserMessage* message, gpointer) {
+  return Deliver(page, message);
+}
+
+// A message the program did not answer directly comes back as an error, and is no message.
+void OnReply(GObject* page, GAsyncResult* result, gpointer) {
+  WebKitUserMessage* reply =
+      webkit_web_page_send_message_to_view_finish(WEBKIT_WEB_PAGE(page), result, nullptr);
+  if (!reply) return;
+  Deliver(WEBKIT_WEB_PAGE(page), reply);
+  g_object_unref(reply);
 }
 
 void OnPageGone(gpointer, GObject* where) {

@@ -55,7 +55,7 @@ std::string cef_internal::BindNativeFunctions(const std::string& code,
     if (paren == std::string::npos) break;
     std::string name = code.substr(nameStart, paren - nameStart);
     out.append(code, pos, at - pos);
-    out += "function " + name + "(){return " + dispatcher + "(\"" + name + "\",this,arguments);}";
+    out += "function " + name + "(){return " + dispatcher + "(\"" + name + "\",this,...arguments);}";
     pos = paren + 3;
   }
   out.append(code, pos, std::string::npos);

@@ -205,3 +205,21 @@ TEST(PageBridge, AReplyAfterThePageWentIsDropped) {
     KVBCloseCEFMainBrowser();
   });
 }
+
+TEST(PageBridge, APageThatReplacedTheArrayIteratorsStillReachesTheHost) {
+  // Libraries patch the iteration of arrays; the native functions' arguments must not depend on
+  // it.
+  std::string url = Page("iterators.html",
+                         "Array.prototype[Symbol.iterator]=function(){return [][Symbol.iterator]"
+                         ".call(['wrong']);};"
+                         "Array.prototype.values=Array.prototype[Symbol.iterator];"
+                         "send('SysCmd.echo','p','0',function(n,a){report({args:a});});");
+  E2E::Run(url, [] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1));
+    auto echo = E2E::RecordsOf("echo");
+    ASSERT_EQ(echo.size(), 1u);
+    EXPECT_EQ(echo[0].params, "p");
+    EXPECT_EQ(Reports()[0]["args"][0].asString(), "reply:SysCmd|echo|p|0");
+    KVBCloseCEFMainBrowser();
+  });
+}

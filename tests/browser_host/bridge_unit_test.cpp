@@ -2,19 +2,25 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include <json/json.h>
+
+#include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
 #include "browser_host/app_extension.h"
 #include "browser_host/binding_extension.h"
+#include "browser_host/bridge_text.h"
+#include "browser_host/text_convert.h"
 #include "browser_host/key_filter.h"
 #include "platform/cef/cef_internal.h"
 
 using binding_extension::BindingCommand;
 using binding_extension::ParseBindingCommand;
 using binding_extension::ParseCallbackInfo;
-using binding_extension::SplitAtDot;
+using bridge_text::SplitAtDot;
 
 TEST(RequestName, IsCompactSortedJsonWithALineFeed) {
   int saved = g_funcId;
@@ -46,21 +52,90 @@ TEST(RequestName, ParsingAcceptsOnlyAnIntegerIdAndATextName) {
 }
 
 TEST(SplitAtDot, KeepsEmptyPiecesAndTrimsTheWhitespaceSet) {
-  std::vector<std::wstring> p;
-  SplitAtDot(L"a", p);
-  EXPECT_EQ(p, std::vector<std::wstring>{L"a"});
+  using bridge_text::TrimWhitespace;
+  std::vector<std::string> p;
+  SplitAtDot("a", p);
+  EXPECT_EQ(p, std::vector<std::string>{"a"});
   p.clear();
-  SplitAtDot(L"a.", p);
-  EXPECT_EQ(p, (std::vector<std::wstring>{L"a", L""}));
+  SplitAtDot("a.", p);
+  EXPECT_EQ(p, (std::vector<std::string>{"a", ""}));
   p.clear();
-  SplitAtDot(L"a..b", p);
-  EXPECT_EQ(p, (std::vector<std::wstring>{L"a", L"", L"b"}));
+  SplitAtDot("a..b", p);
+  EXPECT_EQ(p, (std::vector<std::string>{"a", "", "b"}));
   p.clear();
-  SplitAtDot(L" \t\u3000SysCmd\u00A0 .\u2000close\u200C\u205F", p);
-  EXPECT_EQ(p, (std::vector<std::wstring>{L"SysCmd", L"close"}));
+  SplitAtDot(" \t\u3000SysCmd\u00A0 .\u2000close\u200C\u205F", p);
+  EXPECT_EQ(p, (std::vector<std::string>{"SysCmd", "close"}));
   // U+200B is not in the set.
-  EXPECT_EQ(binding_extension::TrimWhitespace(L"\u200Bx\u200B"), L"\u200Bx\u200B");
-  EXPECT_EQ(binding_extension::TrimWhitespace(L"\u180E\u0085\u2028\u2029\u202F x \u200A"), L"x");
+  EXPECT_EQ(TrimWhitespace("\u200Bx\u200B"), "\u200Bx\u200B");
+  EXPECT_EQ(TrimWhitespace("\u180E\u0085\u2028\u2029\u202F x \u200A"), "x");
+  EXPECT_EQ(TrimWhitespace("\u1680\u3000"), "");
+  // Characters that only share bytes with the set stay.
+  EXPECT_EQ(TrimWhitespace("\u3001x\u2010"), "\u3001x\u2010");
+}
+
+TEST(RequestName, TheWriterGivesWhatTheJsonWriterGives) {
+  Json::StreamWriterBuilder b;
+  b["indentation"] = "";
+  b["emitUTF8"] = true;
+  std::vector<std::string> names = {"", "SysCmd.close", "中文.命令", std::string("a\0b", 3)};
+  for (int c = 0; c < 256; ++c) names.push_back("x" + std::string(1, static_cast<char>(c)) + "y");
+  for (const std::string& name : names) {
+    for (int64_t frame : {int64_t{0}, int64_t{-1}, INT64_MAX, INT64_MIN}) {
+      Json::Value root(Json::objectValue);
+      root["browserID"] = INT_MIN;
+      root["frameID"] = Json::Int64(frame);
+      root["funcID"] = INT_MAX;
+      root["funcName"] = name;
+      EXPECT_EQ(bridge_text::WriteRequestName(INT_MIN, frame, INT_MAX, name),
+                Json::writeString(b, root) + "\n");
+    }
+  }
+}
+
+TEST(RequestName, TheShortReadingAgreesWithTheFullOne) {
+  // Whatever the short reading takes must read the same in full; what it leaves, the full
+  // reading decides.
+  const std::string taken[] = {
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":7,\"funcName\":\"SysCmd.close\"}\n",
+      "{\"browserID\":-1,\"frameID\":0,\"funcID\":-2147483648,\"funcName\":\"中\"}",
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":0,\"funcName\":\"\"}\n"};
+  for (const std::string& name : taken) {
+    int id = 0, fullId = 1;
+    std::string fn, fullFn = "x";
+    ASSERT_TRUE(bridge_text::ReadRequestName(name, id, fn)) << name;
+    ASSERT_TRUE(ParseCallbackInfo(name, fullId, fullFn)) << name;
+    Json::Value root;
+    std::unique_ptr<Json::CharReader> reader(Json::CharReaderBuilder().newCharReader());
+    ASSERT_TRUE(reader->parse(name.data(), name.data() + name.size(), &root, nullptr));
+    EXPECT_EQ(id, root["funcID"].asInt());
+    EXPECT_EQ(fn, root["funcName"].asString());
+  }
+  const std::string left[] = {
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":07,\"funcName\":\"a.b\"}",
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":2147483648,\"funcName\":\"a.b\"}",
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":3,\"funcName\":\"a\\u002eb\"}",
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":3,\"funcName\":\"a.b\"} ",
+      "{\"browserID\":1, \"frameID\":2,\"funcID\":3,\"funcName\":\"a.b\"}",
+      "{\"browserID\":1,\"frameID\":2,\"funcID\":3,\"funcName\":\"a.b\"}\n\n"};
+  for (const std::string& name : left) {
+    int id = 0;
+    std::string fn;
+    EXPECT_FALSE(bridge_text::ReadRequestName(name, id, fn)) << name;
+  }
+  // Escaped, the name still reads through the full reading.
+  int id = 0;
+  std::string fn;
+  ASSERT_TRUE(ParseCallbackInfo(left[2], id, fn));
+  EXPECT_EQ(fn, "a.b");
+  EXPECT_FALSE(ParseCallbackInfo(left[1], id, fn));
+}
+
+TEST(RequestName, ValidTextIsLeftAsItIsAndBrokenTextAsTheWideRoundTripLeavesIt) {
+  using bridge_text::AsWideRoundTrip;
+  for (const std::string& text : {std::string("SysCmd.close"), std::string("中文"),
+                                  std::string("a\0b", 3), std::string("ok\xffrest"),
+                                  std::string("\xc3"), std::string("\xed\xa0\x80x")})
+    EXPECT_EQ(AsWideRoundTrip(text), WStringToString(StringToWString(text, CP_ACP), CP_ACP));
 }
 
 namespace {
@@ -233,7 +308,7 @@ TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
   std::string bound = cef_internal::BindNativeFunctions(
       "f=function(a){native function readFileAll();return readFileAll(a);};", "D");
   EXPECT_EQ(bound,
-            "f=function(a){function readFileAll(){return D(\"readFileAll\",this,arguments);}"
+            "f=function(a){function readFileAll(){return D(\"readFileAll\",this,...arguments);}"
             "return readFileAll(a);};");
   std::string script = kAppExtensionScript;
   EXPECT_EQ(script.find('\n'), std::string::npos);

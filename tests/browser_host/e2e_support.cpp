@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "browser_host/client_handler.h"
@@ -18,6 +19,7 @@ namespace {
 
 std::mutex g_mutex;
 std::vector<DispatchRecord> g_records;
+std::map<std::string, size_t> g_counts;  // records by command name
 std::vector<std::string> g_load_end_urls;
 std::atomic<int> g_load_starts{0};
 std::atomic<int> g_load_ends{0};
@@ -29,6 +31,7 @@ const char* Dispatch(const char* region, const char* name, const char* params, c
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_records.push_back({region, name, params, type, std::chrono::steady_clock::now()});
+    ++g_counts[name];
   }
   static thread_local std::string reply;
   std::string n = name;
@@ -174,13 +177,22 @@ std::vector<DispatchRecord> E2E::RecordsOf(const std::string& name) {
   return out;
 }
 
+size_t E2E::CountOf(const std::string& name) {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  auto it = g_counts.find(name);
+  return it == g_counts.end() ? 0 : it->second;
+}
+
 bool E2E::WaitForRecord(const std::string& name, size_t count, int ms) {
-  return PumpUntil([&] { return RecordsOf(name).size() >= count; }, ms);
+  // Counted in place: a copy of every record per iteration, under the lock that each dispatch
+  // takes, would hold up the very commands being waited for.
+  return PumpUntil([&] { return CountOf(name) >= count; }, ms);
 }
 
 void E2E::ClearRecords() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_records.clear();
+  g_counts.clear();
 }
 
 int E2E::loadEnds() { return g_load_ends; }

@@ -31,6 +31,7 @@ class E2E {
 
   static std::vector<DispatchRecord> Records();
   static std::vector<DispatchRecord> RecordsOf(const std::string& name);
+  static size_t CountOf(const std::string& name);
   static bool WaitForRecord(const std::string& name, size_t count = 1, int ms = 10000);
   static void ClearRecords();
 

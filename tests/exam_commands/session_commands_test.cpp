@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "shell/core/profile.h"
+#include "exam_commands/session_record.h"
 #include "tests/exam_commands/session_test_util.h"
 
 namespace {
@@ -27,12 +28,23 @@ class SessionTest : public ExamSessionFixture {
   void SetCommandLine(const std::string& line) {
     state.UpdateSession([&](SessionState& s) { s.commandLine = line; });
   }
+  // The record is written off the command's thread; what counts is that it gets there.
   std::string HashCacheSession() {
+    WaitForSessionRecords();
     return ReadProfileString(dataDir + "hash.cache", "cache", "session", "", 1024);
   }
 
   std::string startPage;
 };
+
+TEST_F(SessionTest, ThePageReadsTheNewSessionFromHashCacheRightAfterRunApp) {
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(Send("runapp", "{\"key\":\"demo\"}").flag, 1);
+    Reply read = Send("readkey", "{\"key\":\"session\",\"type\":0}");
+    EXPECT_EQ(read.flag, 1);
+    EXPECT_EQ(read.data, state.Session().values.at("session"));
+  }
+}
 
 TEST_F(SessionTest, RunAppBeginsASessionAndOpensTheStartPage) {
   Reply reply = Send("runapp", "{\"key\":\"demo\"}");

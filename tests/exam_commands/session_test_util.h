@@ -11,6 +11,7 @@
 #include <string>
 
 #include "exam_commands/exam_session_commands.h"
+#include "exam_commands/session_record.h"
 #include "shell/core/helpers.h"
 #include "tests/support/test_support.h"
 
@@ -74,6 +75,8 @@ class ExamSessionFixture : public StateFixture {
     RegisterExamSessionCommands();
   }
   void TearDown() override {
+    // The session records go to this test's folders, which are about to go.
+    WaitForSessionRecords();
     StateFixture::TearDown();
     if (hadTmp)
       setenv("TMPDIR", savedTmp.c_str(), 1);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "exam_commands/session_record.h"
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -80,6 +81,23 @@ TEST_F(MainDlgTest, StartsWithoutItsLog) {
   EXPECT_EQ(dialog.dataDir, root.path() + "Quellwick/");
   EXPECT_EQ(dialog.Session().cacheFolder, root.path() + "Quellwick/cache/");
   dialog.EndRun(2);
+}
+
+TEST_F(MainDlgTest, ThePreviousRunsSessionFolderIsRemovedWithoutHoldingUpTheStart) {
+  const std::string session = "0123456789ABCDEF0123456789ABCDEF";
+  const std::string temp = root.path() + "tmp/";
+  setenv("TMPDIR", temp.c_str(), 1);
+  MakeDirs(temp + session + "/unpacked/", false, true);
+  std::ofstream(temp + session + "/unpacked/paper.json") << "{}";
+  MakeDirs(root.path() + "Quellwick/", false, true);
+  std::ofstream(root.path() + "Quellwick/hash.cache") << "[cache]\nsession=" << session << "\n";
+  CMainDlg dialog;
+  g_pMainDlg = &dialog;
+  ASSERT_TRUE(dialog.Create());
+  WaitForSessionRecords();
+  EXPECT_FALSE(IsExistingDir(temp + session));
+  dialog.EndRun(2);
+  unsetenv("TMPDIR");
 }
 
 TEST_F(MainDlgTest, TeardownWaitsForCommandsBeforeFreeingTheirRecordsAndRefusesNewOnes) {
