@@ -13,17 +13,9 @@ class ConcreteCommandGetConfig : public Command {
  public:
   explicit ConcreteCommandGetConfig(const CommandRequest& request)
       : Command("get config", request) {}
-  ~ConcreteCommandGetConfig() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
     BuildMachineInfoReply(SystemMachineInfoSources(), reply);
-    running = false;
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 };
 
