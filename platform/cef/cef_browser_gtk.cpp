@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/executable_folder.h"
 #include "platform/cef/cef_app.h"
 #include "platform/cef/cef_client.h"
 #include "platform/cef/cef_gtk_internal.h"
@@ -24,15 +25,6 @@ std::vector<GMainLoop*> g_loops;
 std::vector<std::string> g_unapplied;
 bool g_media_stream = false;
 bool g_media_source = false;
-
-std::string ExeDir() {
-  std::string buf(PATH_MAX, '\0');
-  ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
-  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return std::string();
-  buf.resize(n);
-  size_t slash = buf.rfind('/');
-  return slash == std::string::npos ? std::string() : buf.substr(0, slash + 1);
-}
 
 void RunOnUi(std::function<void()> fn) {
   if (CefCurrentlyOn(TID_UI))
@@ -759,7 +751,7 @@ int CefExecuteProcess(const CefMainArgs&, CefRefPtr<CefApp>) { return -1; }
 
 bool CefInitialize(const CefMainArgs&, const CefSettings& settings, CefRefPtr<CefApp> app) {
   if (g_context || !app || settings.multi_threaded_message_loop) return false;
-  std::string extensions = ExeDir() + "webext";
+  std::string extensions = ExecutableFolder() + "webext";
   if (!g_file_test(extensions.c_str(), G_FILE_TEST_IS_DIR)) return false;
   g_ui_thread = g_thread_self();
   g_app = app;
