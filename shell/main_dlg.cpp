@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "browser_host/kvb_api.h"
+#include "shell/bitmap_button.h"
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -60,75 +61,6 @@ void WaitStep() {
     g_usleep(2000);
   }
 }
-
-// A navigation-bar button drawn from an image list: pictures side by side, one for each state.
-struct BitmapButton {
-  GtkWidget* widget = nullptr;
-  GdkPixbuf* images = nullptr;
-  int count = 1;
-  int normal = 0, pushed = 0, hover = 0;
-  bool inside = false, down = false;
-  std::function<void()> click;
-
-  static gboolean Draw(GtkWidget* widget, cairo_t* cr, BitmapButton* self) {
-    int index = self->down ? self->pushed : self->inside ? self->hover : self->normal;
-    DrawImageSlice(cr, self->images, index, self->count, 0, 0,
-                   gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
-    return TRUE;
-  }
-  static gboolean Crossing(GtkWidget* widget, GdkEventCrossing* event, BitmapButton* self) {
-    self->inside = event->type == GDK_ENTER_NOTIFY;
-    if (!self->inside) self->down = false;
-    gtk_widget_queue_draw(widget);
-    return FALSE;
-  }
-  static gboolean Press(GtkWidget* widget, GdkEventButton* event, BitmapButton* self) {
-    if (event->button != GDK_BUTTON_PRIMARY || event->type != GDK_BUTTON_PRESS) return FALSE;
-    self->down = true;
-    gtk_widget_queue_draw(widget);
-    return TRUE;
-  }
-  static gboolean Release(GtkWidget* widget, GdkEventButton* event, BitmapButton* self) {
-    if (event->button != GDK_BUTTON_PRIMARY) return FALSE;
-    bool clicked = self->down && self->inside;
-    self->down = false;
-    gtk_widget_queue_draw(widget);
-    if (clicked && self->click) self->click();
-    return TRUE;
-  }
-  static void Free(gpointer data, GClosure*) { delete static_cast<BitmapButton*>(data); }
-
-  static GtkWidget* Make(const char* image, int count, int normal, int pushed, int hover,
-                         int width, const char* tooltip, std::function<void()> click) {
-    auto* self = new BitmapButton();
-    self->images = SkinImageCache::Instance().GetImage(image);
-    self->count = count;
-    self->normal = normal;
-    self->pushed = pushed;
-    self->hover = hover;
-    self->click = std::move(click);
-    self->widget = gtk_event_box_new();
-    gtk_widget_set_size_request(self->widget, width, kBarHeight);
-    gtk_widget_set_app_paintable(self->widget, TRUE);
-    if (tooltip) gtk_widget_set_tooltip_text(self->widget, tooltip);
-    gtk_widget_add_events(self->widget, GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                            GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-    g_signal_connect_data(self->widget, "draw", G_CALLBACK(Draw), self, Free,
-                          static_cast<GConnectFlags>(0));
-    g_signal_connect(self->widget, "enter-notify-event", G_CALLBACK(Crossing), self);
-    g_signal_connect(self->widget, "leave-notify-event", G_CALLBACK(Crossing), self);
-    g_signal_connect(self->widget, "button-press-event", G_CALLBACK(Press), self);
-    g_signal_connect(self->widget, "button-release-event", G_CALLBACK(Release), self);
-    g_object_set_data(G_OBJECT(self->widget), "bitmap-button", self);
-    return self->widget;
-  }
-  static void SetImages(GtkWidget* widget, const char* image) {
-    auto* self = static_cast<BitmapButton*>(g_object_get_data(G_OBJECT(widget), "bitmap-button"));
-    if (!self) return;
-    self->images = SkinImageCache::Instance().GetImage(image);
-    gtk_widget_queue_draw(widget);
-  }
-};
 
 // A picture stretched over its widget.
 GtkWidget* MakePicture(const char* image, int width) {
@@ -320,7 +252,7 @@ GtkWidget* CMainDlg::BuildNavigationBar() {
   GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
   gtk_overlay_add_overlay(GTK_OVERLAY(bar), row);
 
-  GtkWidget* home = BitmapButton::Make("navbar/home.bmp", 3, 0, 1, 2, 30, "Home",
+  GtkWidget* home = BitmapButton::Make("navbar/home.bmp", 3, 0, 1, 2, 30, kBarHeight, "Home",
                                        [this] { OnHome(); });
   gtk_box_pack_start(GTK_BOX(row), home, FALSE, FALSE, 0);
   GtkWidget* decoration = MakePicture("navbar/bar_decor.bmp", 26);
@@ -362,9 +294,9 @@ GtkWidget* CMainDlg::BuildNavigationBar() {
                    }),
                    this);
 
-  goButton_ = BitmapButton::Make(kGoIdle, 2, 0, 0, 1, 27, nullptr, [this] { OnGo(); });
+  goButton_ = BitmapButton::Make(kGoIdle, 2, 0, 0, 1, 27, kBarHeight, nullptr, [this] { OnGo(); });
   gtk_box_pack_start(GTK_BOX(row), goButton_, FALSE, FALSE, 0);
-  menuButton_ = BitmapButton::Make("navbar/menu.bmp", 3, 0, 1, 2, 30, "Menu",
+  menuButton_ = BitmapButton::Make("navbar/menu.bmp", 3, 0, 1, 2, 30, kBarHeight, "Menu",
                                    [this] { ShowSettingsMenu(); });
   gtk_box_pack_start(GTK_BOX(row), menuButton_, FALSE, FALSE, 0);
   return bar;
