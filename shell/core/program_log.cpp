@@ -196,22 +196,29 @@ bool LogEnabled() { return logging::core::get()->get_logging_enabled(); }
 
 namespace {
 
+// The program's own lines go through a logger of each thread: the shared one would make every
+// thread take its lock for every record.
+logging::sources::severity_logger<logging::trivial::severity_level>& ThreadLogger() {
+  thread_local logging::sources::severity_logger<logging::trivial::severity_level> logger;
+  return logger;
+}
+
 void Push(logging::record& record, std::string message) {
   record.attribute_values().insert(logging::aux::default_attribute_names::message(),
                                    attrs::make_attribute_value(std::move(message)));
-  g_logger.push_record(std::move(record));
+  ThreadLogger().push_record(std::move(record));
 }
 
 }  // namespace
 
 void LogMessage(logging::trivial::severity_level severity, std::string message) {
-  logging::record record = g_logger.open_record(logging::keywords::severity = severity);
+  logging::record record = ThreadLogger().open_record(logging::keywords::severity = severity);
   if (record) Push(record, std::move(message));
 }
 
 void LogTagged(logging::trivial::severity_level severity, std::string_view tag,
                std::string_view text) {
-  logging::record record = g_logger.open_record(logging::keywords::severity = severity);
+  logging::record record = ThreadLogger().open_record(logging::keywords::severity = severity);
   if (!record) return;
   std::string message;
   message.reserve(tag.size() + text.size() + 4);
