@@ -129,3 +129,34 @@ TEST(Reply, HandWrittenTextsMatchTheJsonWriter) {
     ASSERT_EQ(out, expected);
   }
 }
+
+namespace {
+
+class ThrowingCommand : public Command {
+ public:
+  explicit ThrowingCommand(const CommandRequest& r) : Command("throwing", r) {}
+  void execute(std::string&) override { throw std::runtime_error("fails"); }
+};
+
+class PlayingCommand : public Command {
+ public:
+  explicit PlayingCommand(const CommandRequest& r) : Command("playing", r) {}
+  bool RunsOnAfterExecute() const override { return true; }
+  void execute(std::string& reply) override { BuildCallbackJson(1, "started", "", reply); }
+};
+
+}  // namespace
+
+TEST(CommandBase, RunClearsTheFlagOnEveryWayOutUnlessTheWorkGoesOn) {
+  std::string reply;
+  ThrowingCommand failing({"x", "r", "", "0"});
+  EXPECT_THROW(failing.Run(reply), std::runtime_error);
+  EXPECT_FALSE(failing.running);
+
+  PlayingCommand playing({"x", "r", "", "0"});
+  playing.Run(reply);
+  EXPECT_EQ(reply, "{\"data\":\"started\",\"flag\":1,\"flagMsg\":\"\"}");
+  EXPECT_TRUE(playing.running);  // until its stop
+  playing.stop();
+  EXPECT_FALSE(playing.running);
+}
