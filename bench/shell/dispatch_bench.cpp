@@ -100,8 +100,10 @@ struct Figures {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // "profile": only the log-on, one-thread set-up, for a few seconds, for a profiler to watch.
-  const bool profile = argc > 1 && std::string(argv[1]) == "profile";
+  // "profile" (or "profile8"): only the log-on set-up on one (or eight) threads, for a few
+  // seconds, for a profiler to watch.
+  const std::string mode = argc > 1 ? argv[1] : "";
+  const bool profile = mode == "profile" || mode == "profile8";
   char pattern[] = "/tmp/qwbench-XXXXXX";
   if (!mkdtemp(pattern)) return 1;
   const std::string root = pattern;
@@ -112,7 +114,7 @@ int main(int argc, char** argv) {
 
   if (profile) {
     InitLog(logDir);
-    for (int i = 0; i < 8; ++i) Round(1);
+    for (int i = 0; i < 8; ++i) Round(mode == "profile8" ? 8 : 1);
     ShutdownLog();
     boost::filesystem::remove_all(root);
     return 0;
