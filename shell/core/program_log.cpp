@@ -11,7 +11,7 @@
 #include <boost/log/detail/default_attribute_names.hpp>
 #include <boost/log/expressions/message.hpp>
 #include <boost/log/sinks/basic_sink_backend.hpp>
-#include <boost/log/sinks/sync_frontend.hpp>
+#include <boost/log/sinks/unlocked_frontend.hpp>
 #include <boost/make_shared.hpp>
 #include <cstdint>
 #include <cstdio>
@@ -47,13 +47,56 @@ const char* SeverityName(logging::trivial::severity_level level) {
   return index < sizeof names / sizeof names[0] ? names[index] : "info";
 }
 
-// Formats each record into "[" time "][" thread "][" severity "] " message and writes it with
-// one system call to the day's file, opened for appending. The local date and time down to the
-// second are made once per second; only the microseconds change between records. A file that
-// reaches the rotation size is kept aside as "QNT-YYYYMMDD.N.log" and the day goes on in a fresh
-// file of the day's own name (reopening that name would let it grow without end); at local
-// midnight the next record opens the new day's file.
-class DailyFileBackend : public sinks::basic_sink_backend<sinks::synchronized_feeding> {
+// One record's line, "[" time "][" thread "][" severity "] " message and a line feed, made by
+// the thread that logs it. The local date and time down to the second are made once per second
+// and thread; only the microseconds change between its records.
+class LineMaker {
+ public:
+  const std::string& Make(const logging::record_view& record) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (now.tv_sec != second_) NewSecond(now.tv_sec);
+    auto message = record[expr::smessage];
+    auto severity = record[logging::trivial::severity];
+    line_.assign(stamp_, sizeof stamp_ - 1);
+    char micros[7];
+    long us = now.tv_nsec / 1000;
+    for (int i = 6; i >= 1; --i, us /= 10) micros[i] = static_cast<char>('0' + us % 10);
+    micros[0] = '.';
+    line_.append(micros, sizeof micros).append("][").append(ThreadIdText()).append("][");
+    line_.append(severity ? SeverityName(*severity) : "info").append("] ");
+    if (message) line_.append(*message);
+    line_.push_back('\n');
+    return line_;
+  }
+  // The day of the last line and the name of its day's file.
+  int day() const { return day_; }
+  const char* fileName() const { return fileName_; }
+
+ private:
+  void NewSecond(std::time_t second) {
+    std::tm local;
+    localtime_r(&second, &local);
+    std::strftime(stamp_, sizeof stamp_, "[%Y/%m/%d-%H:%M:%S", &local);
+    std::strftime(fileName_, sizeof fileName_, "/QNT-%Y%m%d.log", &local);
+    day_ = local.tm_year * 1000 + local.tm_yday;
+    second_ = second;
+  }
+
+  std::string line_;
+  std::time_t second_ = -1;
+  char stamp_[sizeof "[YYYY/MM/DD-HH:MM:SS"] = "";
+  char fileName_[32] = "";
+  int day_ = -1;
+};
+
+// Writes each record's line with one system call to the file of its day, opened for appending.
+// A file that reaches the rotation size is kept aside as "QNT-YYYYMMDD.N.log" and the day goes
+// on in a fresh file of the day's own name (reopening that name would let it grow without end);
+// at local midnight the next record opens the new day's file. The line is made before the lock
+// is taken, so that the lock, which every thread's records pass through one at a time, is held
+// for little more than the write(2) itself.
+class DailyFileBackend : public sinks::basic_sink_backend<sinks::concurrent_feeding> {
  public:
   explicit DailyFileBackend(std::string folder) : folder_(std::move(folder)) {}
   ~DailyFileBackend() {
@@ -61,31 +104,18 @@ class DailyFileBackend : public sinks::basic_sink_backend<sinks::synchronized_fe
   }
 
   void consume(const logging::record_view& record) {
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (now.tv_sec != second_) NewSecond(now.tv_sec);
-    auto message = record[expr::smessage];
-    auto severity = record[logging::trivial::severity];
-
-    line_.assign(stamp_, sizeof stamp_ - 1);
-    char micros[8];
-    long us = now.tv_nsec / 1000;
-    for (int i = 6; i >= 1; --i, us /= 10) micros[i] = static_cast<char>('0' + us % 10);
-    micros[0] = '.';
-    line_.append(micros, 7).append("][").append(ThreadIdText()).append("][");
-    line_.append(severity ? SeverityName(*severity) : "info").append("] ");
-    if (message) line_.append(*message);
-    line_.push_back('\n');
-
-    if (fd_ >= 0 && day_ != stampDay_) Close();
-    if (fd_ >= 0 && size_ > 0 && size_ + line_.size() > kLogRotationSize) {
+    thread_local LineMaker maker;
+    const std::string& line = maker.Make(record);
+    std::lock_guard<std::mutex> lock(lock_);
+    if (fd_ >= 0 && day_ != maker.day()) Close();
+    if (fd_ >= 0 && size_ > 0 && size_ + line.size() > kLogRotationSize) {
       Close();
       KeepAside();
     }
-    if (fd_ < 0 && !Open()) return;  // the log is best effort, never a failure
+    if (fd_ < 0 && !Open(maker.fileName(), maker.day())) return;  // best effort, never a failure
     std::size_t done = 0;
-    while (done < line_.size()) {
-      ssize_t n = write(fd_, line_.data() + done, line_.size() - done);
+    while (done < line.size()) {
+      ssize_t n = write(fd_, line.data() + done, line.size() - done);
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
@@ -93,23 +123,13 @@ class DailyFileBackend : public sinks::basic_sink_backend<sinks::synchronized_fe
   }
 
  private:
-  // The local time of |second|: the line's prefix, the file name's date and the day it is.
-  void NewSecond(std::time_t second) {
-    std::tm local;
-    localtime_r(&second, &local);
-    std::strftime(stamp_, sizeof stamp_, "[%Y/%m/%d-%H:%M:%S", &local);
-    std::strftime(fileName_, sizeof fileName_, "/QNT-%Y%m%d.log", &local);
-    stampDay_ = local.tm_year * 1000 + local.tm_yday;
-    second_ = second;
-  }
-
-  bool Open() {
-    path_ = folder_ + fileName_;
+  bool Open(const char* fileName, int day) {
+    path_ = folder_ + fileName;
     fd_ = open(path_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
     struct stat st;
     size_ = fstat(fd_, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
-    day_ = stampDay_;
+    day_ = day;
     return true;
   }
 
@@ -130,19 +150,15 @@ class DailyFileBackend : public sinks::basic_sink_backend<sinks::synchronized_fe
     }
   }
 
+  std::mutex lock_;  // guards everything below
   const std::string folder_;
   std::string path_;
-  std::string line_;
   int fd_ = -1;
   int day_ = -1;  // the day of the open file
   std::uint64_t size_ = 0;
-  std::time_t second_ = -1;
-  char stamp_[sizeof "[YYYY/MM/DD-HH:MM:SS"] = "";
-  char fileName_[32] = "";
-  int stampDay_ = -1;
 };
 
-using FileSink = sinks::synchronous_sink<DailyFileBackend>;
+using FileSink = sinks::unlocked_sink<DailyFileBackend>;
 
 std::mutex g_sinkMutex;
 boost::shared_ptr<FileSink> g_sink;
