@@ -133,14 +133,7 @@ void CMainDlg::ShowSettingsMenu() {
   add("item3", [](CMainDlg* self) {
     ShowMessageBox(GTK_WINDOW(self->window_), "item3 clicked", "", false);
   });
-  gtk_widget_show_all(menu);
-  gtk_menu_attach_to_widget(GTK_MENU(menu), menuButton_, nullptr);
-  g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget* m) {
-                     g_idle_add([](gpointer m) -> gboolean {
-                       gtk_widget_destroy(GTK_WIDGET(m));
-                       return G_SOURCE_REMOVE;
-                     }, m);
-                   }), nullptr);
+  ShowTransientMenu(menu, menuButton_);
   gtk_menu_popup_at_widget(GTK_MENU(menu), menuButton_, GDK_GRAVITY_SOUTH_EAST,
                            GDK_GRAVITY_NORTH_EAST, nullptr);
 }
