@@ -12,14 +12,21 @@ namespace {
 
 const char kEvaluationFailed[] = "评测过程出现异常";
 
-class ConcreteCommandEvaluation : public Command {
+// The engine's waits poll the stop flag, so a stop ends an evaluation under way.
+class EvaluationCommand : public Command {
  public:
-  explicit ConcreteCommandEvaluation(const CommandRequest& r) : Command("evaluate", r) {}
-  ~ConcreteCommandEvaluation() override { Log("destructor"); }
+  using Command::Command;
+  void stop() override {
+    Command::stop();
+    stopRequested = true;
+  }
+};
+
+class ConcreteCommandEvaluation : public EvaluationCommand {
+ public:
+  explicit ConcreteCommandEvaluation(const CommandRequest& r) : EvaluationCommand("evaluate", r) {}
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     CEvaluator* evaluator = g_pMainDlg->evaluator;
     try {
       if (!evaluator) throw std::runtime_error("no evaluator");
@@ -52,22 +59,13 @@ class ConcreteCommandEvaluation : public Command {
     }
     if (evaluator) evaluator->Stop();
   }
-
-  void stop() override {
-    Log("stop");
-    running = false;
-    stopRequested = true;
-  }
 };
 
-class ConcreteCommandTest : public Command {
+class ConcreteCommandTest : public EvaluationCommand {
  public:
-  explicit ConcreteCommandTest(const CommandRequest& r) : Command("test", r) {}
-  ~ConcreteCommandTest() override { Log("destructor"); }
+  explicit ConcreteCommandTest(const CommandRequest& r) : EvaluationCommand("test", r) {}
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     CEvaluator* evaluator = g_pMainDlg->evaluator;
     if (!evaluator) throw std::runtime_error(kEvaluationFailed);
     // The sample shipped with the engine.
@@ -88,12 +86,6 @@ class ConcreteCommandTest : public Command {
     // The engine is not left running after the check.
     evaluator->Stop();
     BuildCallbackJson(1, std::to_string(code), "", reply);
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
-    stopRequested = true;
   }
 };
 

@@ -42,16 +42,6 @@ EngineMessages& Messages() {
   return messages;
 }
 
-void LogInfo(const std::string& text) {
-  std::string scratch;
-  QLOG_INFO << FormatLogTag("evaluate", text, scratch);
-}
-
-void LogError(const std::string& text) {
-  std::string scratch;
-  QLOG_ERROR << FormatLogTag("evaluate", text, scratch);
-}
-
 // The JSON library's text of a member: empty for a missing one.
 std::string MemberText(const Json::Value& object, const char* name) {
   const Json::Value& value = object[name];
@@ -117,7 +107,7 @@ bool CEvaluator::StartEngine() {
 int CEvaluator::KillEngine() {
   std::lock_guard<std::recursive_mutex> guard(lock_);
   if (!EngineRunning()) return 0;
-  LogInfo("kernel已经在进程中！关闭kernel进程");
+  LogInfo("evaluate", "kernel已经在进程中！关闭kernel进程");
   // Only the engine this evaluator started is ended, and it is reaped here: another client's
   // engine is none of ours, and no zombie is left behind.
   int result = kill(engine_, SIGKILL) == 0 ? 1 : 0;
@@ -178,12 +168,12 @@ void CEvaluator::Stop() {
 int CEvaluator::Evaluate(EvalItem item, const std::atomic<bool>* stop) {
   std::unique_lock<std::recursive_mutex> guard(lock_);
   std::string request = item.toJson();
-  LogInfo("开始客户端评测过程: " + request);
+  LogInfo("evaluate", "开始客户端评测过程: " + request);
   if (!EngineRunning()) EnsureStarted(stop);
   // An engine that could not be started or never answered the handshake gets no request: the
   // item has no result at once instead of after the whole result time.
   if (!connected_) {
-    LogError("评测引擎未连接");
+    LogError("evaluate", "评测引擎未连接");
     return kNoResult;
   }
 
@@ -201,7 +191,7 @@ int CEvaluator::Evaluate(EvalItem item, const std::atomic<bool>* stop) {
   while (!got) {
     auto now = std::chrono::steady_clock::now();
     if (now >= deadline) {
-      LogError("评测超时异常退出");
+      LogError("evaluate", "评测超时异常退出");
       return kNoResult;
     }
     std::unique_lock<std::mutex> lock(messages.mutex);

@@ -21,11 +21,6 @@ Json::Value ParseRequest(const std::string& text) {
   return value;
 }
 
-void LogError(const std::string& text) {
-  std::string scratch;
-  QLOG_ERROR << FormatLogTag("sound", text, scratch);
-}
-
 }  // namespace
 
 std::string PageCall(const std::string& function, const std::string& argument) {
@@ -40,11 +35,11 @@ void OnSoundNotify(int message, const wchar_t* text, const char*) {
   try {
     g_receiver->dispatch(message, text ? std::wstring(text) : std::wstring());
   } catch (const CmdException& e) {
-    LogError(e.getMessage());
+    LogError("sound", e.getMessage());
   } catch (const std::exception& e) {
-    LogError(e.what());
+    LogError("sound", e.what());
   } catch (...) {
-    LogError("notification " + std::to_string(message) + " failed");
+    LogError("sound", "notification " + std::to_string(message) + " failed");
   }
 }
 
@@ -178,10 +173,8 @@ void SoundCallbacks::dispatch(int message, const std::wstring& text) {
       int code = end.isObject() ? end["err_code"].asInt() : 0;
       bool play = message == SND_NOTIFY_PLAY_END;
       if (code == SND_ERR_FAILED) {
-        std::string scratch;
-        QLOG_ERROR << FormatLogTag(
-            "sound", (play ? "放音操作出现错误：" : "录音操作出现错误：") + std::to_string(code),
-            scratch);
+        LogError(
+            "sound", (play ? "放音操作出现错误：" : "录音操作出现错误：") + std::to_string(code));
         handler = slots_.onError;
       } else {
         handler = play ? slots_.onPlayDone : slots_.onRecordDone;

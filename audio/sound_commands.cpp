@@ -45,7 +45,6 @@ bool EvalPath(const std::string& folder, const std::string& name, std::string& o
 class SoundCommand : public Command {
  public:
   using Command::Command;
-  ~SoundCommand() override { Log("destructor"); }
 
   void stop() override {
     Log("stop");
@@ -91,8 +90,8 @@ class ConcreteCommandPlay : public SoundCommand {
   }
 
   // Stays running after its reply, also after a failure, until its stop.
+  bool RunsOnAfterExecute() const override { return true; }
   void execute(std::string& reply) override {
-    Log("execute");
     std::string path = refused || name.empty() ? std::string() : LocateFile(file_);
     if (path.empty() || !IsExistingFile(path)) {
       BuildCallbackJson(0, "", kNoSoundFile, reply);
@@ -143,8 +142,8 @@ class ConcreteCommandRecord : public SoundCommand {
   }
 
   // Stays running after its reply until its stop.
+  bool RunsOnAfterExecute() const override { return true; }
   void execute(std::string& reply) override {
-    Log("execute");
     if (refused || file_.empty()) {
       BuildCallbackJson(0, "", kRecordFailed, reply);
       return;
@@ -198,8 +197,6 @@ class ConcreteCommandAudioCheck : public SoundCommand {
   }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     std::string path = refused || name.empty() ? std::string()
                                                : g_pMainDlg->Session().answerFolder + file_;
     if (path.empty() || !IsExistingFile(path)) {
@@ -225,17 +222,10 @@ class StoppedNotice : public Command {
  public:
   StoppedNotice(const char* logWord, const CommandRequest& r)
       : Command(logWord, r), params_(r.params) {}
-  ~StoppedNotice() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     NotifyStopped(g_pMainDlg->window, params_);
     BuildCallbackJson(1, kSuccess, "", reply);
-  }
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:

@@ -14,13 +14,11 @@ void Find(void* handle, const char* name, Function& out) {
 }  // namespace
 
 SoundLibrary::SoundLibrary(const std::string& path) {
-  std::string scratch;
   // Never unmapped: a thread of the library may still be unwinding when its owner goes.
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!handle_) {
     const char* error = dlerror();
-    QLOG_ERROR << FormatLogTag("sound", std::string("cannot load ") + (error ? error : path),
-                               scratch);
+    LogError("sound", std::string("cannot load ") + (error ? error : path));
     return;
   }
   Find(handle_, "sndSetParam", functions_.sndSetParam);
@@ -29,7 +27,7 @@ SoundLibrary::SoundLibrary(const std::string& path) {
   Find(handle_, "sndAudiocheck", functions_.sndAudiocheck);
   Find(handle_, "sndStop", functions_.sndStop);
   if (!functions_.complete()) {
-    QLOG_ERROR << FormatLogTag("sound", "sound functions missing in " + path, scratch);
+    LogError("sound", "sound functions missing in " + path);
     functions_ = SoundFunctions();
   }
 }

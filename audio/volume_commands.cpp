@@ -16,11 +16,6 @@ enum Device { kNone = -1, kSpeakers = 0, kMicrophone = 1 };
 class VolumeCommand : public Command {
  public:
   using Command::Command;
-  ~VolumeCommand() override { Log("destructor"); }
-  void stop() override {
-    Log("stop");
-    running = false;
-  }
 
  protected:
   int type = kNone;  // empty params name no device
@@ -34,8 +29,6 @@ class ConcreteCommandGetVolume : public VolumeCommand {
   }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     org_trellik::CVolumeCtrl* volume = g_pMainDlg->volumeCtrl;
     int value = 0;
     if (type == kSpeakers) {
@@ -67,8 +60,6 @@ class ConcreteCommandSetVolume : public VolumeCommand {
   }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     org_trellik::CVolumeCtrl* volume = g_pMainDlg->volumeCtrl;
     bool ok = false;
     if (volume && type == kSpeakers) {

@@ -342,11 +342,8 @@ class ConcreteCommandStartExam : public Command {
       for (const auto& entry : entries) s.values[entry.first] = entry.second;
     });
   }
-  ~ConcreteCommandStartExam() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     std::string folder = g_pMainDlg->UpdateSession([&](SessionState& s) {
       s.answerFolder = s.cacheFolder + "answer/" + examineeId + "/" + paperId + "/";
       return s.answerFolder;
@@ -370,11 +367,6 @@ class ConcreteCommandStartExam : public Command {
       });
     }
     BuildCallbackJson(1, kSuccess, "", reply);
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:
@@ -418,11 +410,8 @@ class ConcreteCommandSaveAnswer : public Command {
       items.push_back(std::move(item));
     }
   }
-  ~ConcreteCommandSaveAnswer() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     for (const AnswerItem& item : items) {
       if (!IsWritable(item)) {
         BuildCallbackJson(0, "", kSaveFailed, reply);
@@ -484,11 +473,6 @@ class ConcreteCommandSaveAnswer : public Command {
     BuildCallbackJson(1, kSuccess, "", reply);
   }
 
-  void stop() override {
-    Log("stop");
-    running = false;
-  }
-
  private:
   // The tree to edit: the one the last save kept while the file is still what it wrote, else
   // the file read afresh, else a new document when there is no file. |why| is set when the
@@ -516,11 +500,8 @@ class ConcreteCommandGetAnswer : public Command {
     if (!ParseParams(r, v)) return;
     for (Json::ArrayIndex i = 0; i < v.size(); ++i) identifiers.push_back(v[i].asString());
   }
-  ~ConcreteCommandGetAnswer() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     std::lock_guard<std::mutex> lock(g_pMainDlg->answerLock);
     std::string file = AnswerFolder() + kAnswerFile;
     DocPtr doc;
@@ -555,11 +536,6 @@ class ConcreteCommandGetAnswer : public Command {
       if (!any) result[id].append("{}");
     }
     BuildCallbackJson(1, WriteJson(result), "", reply);
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:

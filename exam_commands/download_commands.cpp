@@ -18,15 +18,8 @@ namespace {
 const char kTag[] = "download file";
 const char kUnpackFailed[] = "解压失败";
 
-void Info(const std::string& text) {
-  std::string scratch;
-  QLOG_INFO << FormatLogTag(kTag, text, scratch);
-}
-
-void Error(const std::string& text) {
-  std::string scratch;
-  QLOG_ERROR << FormatLogTag(kTag, text, scratch);
-}
+void Info(const std::string& text) { LogInfo(kTag, text); }
+void Error(const std::string& text) { LogError(kTag, text); }
 
 // A name that climbs out of its folder through "..".
 bool LeavesFolder(const std::string& name) {
@@ -146,19 +139,14 @@ ConcreteCommandDownloadFile::ConcreteCommandDownloadFile(const char* logWord,
   }
 }
 
-ConcreteCommandDownloadFile::~ConcreteCommandDownloadFile() { Log("destructor"); }
-
 void ConcreteCommandDownloadFile::execute(std::string& reply) {
-  RunningGuard guard(*this);
   org_trellik::ScopedRetryStop retry_scope(retryStop_);
-  Log("execute");
   std::string folder = TargetFolder();
   if (downloadFiles(reply, folder) && uncompressFiles(reply, folder)) ReplySuccess(reply);
 }
 
 void ConcreteCommandDownloadFile::stop() {
-  Log("stop");
-  running = false;
+  Command::stop();
   retryStop_.Request();
 }
 
@@ -331,7 +319,6 @@ std::string ConcreteCommandDownloadApp::TargetFolder() const {
 }
 
 void ConcreteCommandDownloadApp::ReplySuccess(std::string& reply) {
-  std::string scratch;
-  QLOG_INFO << FormatLogTag("download app", "app下载成功", scratch);
+  LogInfo("download app", "app下载成功");
   BuildCallbackJson(1, "app下载成功", "", reply);
 }

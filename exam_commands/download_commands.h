@@ -45,7 +45,6 @@ std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* u
 class ConcreteCommandDownloadFile : public Command {
  public:
   explicit ConcreteCommandDownloadFile(const CommandRequest& request);
-  ~ConcreteCommandDownloadFile() override;
   void execute(std::string& reply) override;
   void stop() override;
 

@@ -26,22 +26,14 @@ class ConcreteCommandReadFile : public Command {
       paths.push_back(LocateFile(name));
     }
   }
-  ~ConcreteCommandReadFile() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     Json::Value texts;
     for (const std::string& path : paths) {
       std::string raw;
       texts.append(ReadTextFile(path, raw));
     }
     BuildCallbackJson(1, WriteJson(texts), "", reply);
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:
@@ -51,14 +43,12 @@ class ConcreteCommandReadFile : public Command {
 class ConcreteCommandGetAppList : public Command {
  public:
   explicit ConcreteCommandGetAppList(const CommandRequest& r) : Command("get app list", r) {}
-  ~ConcreteCommandGetAppList() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     BuildCallbackJson(1, collectAppJson(g_pMainDlg->Session().appsFolder), "", reply);
   }
 
+  // Its stop is logged under a word of its own.
   void stop() override {
     Log("Stop");
     running = false;

@@ -13,17 +13,9 @@ class ConcreteCommandGetConfig : public Command {
  public:
   explicit ConcreteCommandGetConfig(const CommandRequest& request)
       : Command("get config", request) {}
-  ~ConcreteCommandGetConfig() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
     BuildMachineInfoReply(SystemMachineInfoSources(), reply);
-    running = false;
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 };
 
@@ -32,16 +24,15 @@ class ConcreteCommandGetConfig : public Command {
 void BuildMachineInfoJson(const int& flag, const std::string& ip, const std::string& mac,
                           const std::string& macode, const std::string& flagMsg,
                           std::string& out) {
-  Json::Value data(Json::objectValue);
-  data["ip"] = ip;
-  data["mac"] = mac;
-  data["macode"] = macode;
-  Json::Value reply(Json::objectValue);
-  reply["flag"] = flag;
-  reply["data"] = data;
-  reply["flagMsg"] = flagMsg;
-  out = WriteJson(reply);
-  ReplaceAll(out, "\n", "");
+  // The reply's shape with an object as "data", its members in name order.
+  std::string data = "{\"ip\":";
+  AppendJsonString(data, ip);
+  data += ",\"mac\":";
+  AppendJsonString(data, mac);
+  data += ",\"macode\":";
+  AppendJsonString(data, macode);
+  data += '}';
+  BuildReplyJson(flag, data, flagMsg, out);
 }
 
 bool GetMachineCodeString(std::string& code) {

@@ -29,12 +29,8 @@ ConcreteCommandPostRequest::ConcreteCommandPostRequest(const CommandRequest& req
   }
 }
 
-ConcreteCommandPostRequest::~ConcreteCommandPostRequest() { Log("destructor"); }
-
 void ConcreteCommandPostRequest::execute(std::string& reply) {
-  RunningGuard guard(*this);
   org_trellik::ScopedRetryStop retry_scope(retryStop_);
-  Log("execute");
   org_trellik::HttpCfg cfg;
   cfg.timeout = timeout_;
   cfg.connectTimeout = 30;
@@ -48,14 +44,12 @@ void ConcreteCommandPostRequest::execute(std::string& reply) {
     BuildCallbackJson(1, Utf8ToAnsi(body), "", reply);
     return;
   }
-  std::string scratch;
-  QLOG_ERROR << FormatLogTag(logWord, Utf8ToAnsi(body), scratch);
+  LogError(logWord, Utf8ToAnsi(body));
   BuildCallbackJson(0, "", "网络异常", reply);
 }
 
 void ConcreteCommandPostRequest::stop() {
-  Log("stop");
-  running = false;
+  Command::stop();
   retryStop_.Request();
 }
 
@@ -79,12 +73,8 @@ ConcreteCommandPutFile::ConcreteCommandPutFile(const CommandRequest& request)
   }
 }
 
-ConcreteCommandPutFile::~ConcreteCommandPutFile() { Log("destructor"); }
-
 void ConcreteCommandPutFile::execute(std::string& reply) {
-  RunningGuard guard(*this);
   org_trellik::ScopedRetryStop retry_scope(retryStop_);
-  Log("execute");
   if (!IsExistingFile(localPath_)) {
     BuildCallbackJson(0, "", kPutFileFailed, reply);
     return;
@@ -98,8 +88,7 @@ void ConcreteCommandPutFile::execute(std::string& reply) {
                                                       ResponseBodySink, &cfg);
   Log("应答结果：" + body);
   if (code != 0) {
-    std::string scratch;
-    QLOG_ERROR << FormatLogTag(logWord, std::to_string(code), scratch);
+    LogError(logWord, std::to_string(code));
     BuildCallbackJson(0, "", kPutFileFailed, reply);
     return;
   }
@@ -107,7 +96,6 @@ void ConcreteCommandPutFile::execute(std::string& reply) {
 }
 
 void ConcreteCommandPutFile::stop() {
-  Log("stop");
-  running = false;
+  Command::stop();
   retryStop_.Request();
 }

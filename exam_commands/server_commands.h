@@ -10,7 +10,6 @@
 class ConcreteCommandPostRequest : public Command {
  public:
   explicit ConcreteCommandPostRequest(const CommandRequest& request);
-  ~ConcreteCommandPostRequest() override;
   void execute(std::string& reply) override;
   void stop() override;
 
@@ -26,7 +25,6 @@ class ConcreteCommandPostRequest : public Command {
 class ConcreteCommandPutFile : public Command {
  public:
   explicit ConcreteCommandPutFile(const CommandRequest& request);
-  ~ConcreteCommandPutFile() override;
   void execute(std::string& reply) override;
   void stop() override;
 

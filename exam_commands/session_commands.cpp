@@ -78,11 +78,8 @@ class ConcreteCommandRunApp : public Command {
     index = v["index"].asString();
     if (index.empty()) index = "index.html";
   }
-  ~ConcreteCommandRunApp() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     std::string start_page = g_pMainDlg->moduleDir + "apps/" + key + "/" + index;
     // A key or page name that leaves the apps folder names no application of ours.
     if (!IsContainedName(key) || !IsContainedName(index) || !IsExistingFile(start_page)) {
@@ -108,17 +105,11 @@ class ConcreteCommandRunApp : public Command {
     });
     EmptyEvaluationQueue();
 
-    std::string scratch;
-    QLOG_INFO << FormatLogTag("run app", "命令行启动参数:" + command_line, scratch);
+    LogInfo("run app", "命令行启动参数:" + command_line);
     if (!command_line.empty()) ReadStartParameters(command_line);
 
     g_pMainDlg->window->Navigate(start_page);
     BuildCallbackJson(1, kSuccess, "", reply);
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:
@@ -133,8 +124,7 @@ class ConcreteCommandRunApp : public Command {
     std::string text = Unescape(tokens[1]);
     Json::Value params;
     if (!ParseJson(text, params)) {
-      std::string scratch;
-      QLOG_ERROR << FormatLogTag("run app", std::string(kBadStartParams) + "：" + text, scratch);
+      LogError("run app", std::string(kBadStartParams) + "：" + text);
       throw CmdException(kBadStartParams);
     }
     std::vector<std::pair<std::string, std::string>> entries;
@@ -153,11 +143,8 @@ class ConcreteCommandRunApp : public Command {
 class ConcreteCommandStopApp : public Command {
  public:
   explicit ConcreteCommandStopApp(const CommandRequest& r) : Command("stop app", r) {}
-  ~ConcreteCommandStopApp() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     std::string temp_folder = g_pMainDlg->UpdateSession([&](SessionState& s) {
       s.answerFolder = s.cacheFolder + "answer/";
       s.values.clear();
@@ -173,11 +160,6 @@ class ConcreteCommandStopApp : public Command {
       if (ec && IsExistingDir(temp_folder)) Log("删除临时目录失败：" + ec.message());
     }
     BuildCallbackJson(1, kSuccess, "", reply);
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 };
 

@@ -43,11 +43,8 @@ class ConcreteCommandSetKey : public Command {
       type = v["type"].asInt();
     }
   }
-  ~ConcreteCommandSetKey() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     if (type == 0) {
       if (!FitsHashCache(key, value)) {
         BuildCallbackJson(0, "", kUnsupported, reply);
@@ -55,8 +52,7 @@ class ConcreteCommandSetKey : public Command {
       }
       WaitForSessionRecords();
       if (!WriteProfileString(HashCachePath(), kCacheSection, key, value)) {
-        std::string scratch;
-        QLOG_ERROR << FormatLogTag("setkey", "hash.cache写入失败", scratch);
+        LogError("setkey", "hash.cache写入失败");
         BuildCallbackJson(0, "", kWriteFailed, reply);
         return;
       }
@@ -77,11 +73,6 @@ class ConcreteCommandSetKey : public Command {
     BuildCallbackJson(1, kSuccess, "", reply);
   }
 
-  void stop() override {
-    Log("stop");
-    running = false;
-  }
-
  private:
   std::string key;
   std::string value;
@@ -97,11 +88,8 @@ class ConcreteCommandReadKey : public Command {
       type = v["type"].asInt();
     }
   }
-  ~ConcreteCommandReadKey() override { Log("destructor"); }
 
   void execute(std::string& reply) override {
-    Log("execute");
-    RunningGuard guard(*this);
     if (type == 0) {
       WaitForSessionRecords();
       std::string found = ReadProfileString(HashCachePath(), kCacheSection, key, "", kValueCapacity);
@@ -131,11 +119,6 @@ class ConcreteCommandReadKey : public Command {
         BuildCallbackJson(0, "", kMissing, reply);
     }
     // Any other store has nothing to read, and the page receives an empty reply.
-  }
-
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:

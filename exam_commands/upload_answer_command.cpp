@@ -71,12 +71,8 @@ ConcreteCommandUploadAnswer::ConcreteCommandUploadAnswer(const CommandRequest& r
   }
 }
 
-ConcreteCommandUploadAnswer::~ConcreteCommandUploadAnswer() { Log("destructor"); }
-
 void ConcreteCommandUploadAnswer::execute(std::string& reply) {
-  RunningGuard guard(*this);
   org_trellik::ScopedRetryStop retry_scope(retryStop_);
-  Log("execute");
   {
     // An answer document being written is neither packed half-written nor removed.
     std::lock_guard<std::mutex> lock(g_pMainDlg->answerLock);
@@ -91,8 +87,7 @@ void ConcreteCommandUploadAnswer::execute(std::string& reply) {
 }
 
 void ConcreteCommandUploadAnswer::stop() {
-  Log("stop");
-  running = false;
+  Command::stop();
   retryStop_.Request();
 }
 
@@ -123,8 +118,7 @@ bool ConcreteCommandUploadAnswer::upload(std::string& reply, const std::string& 
                                                       ResponseBodySink, &cfg);
   Log("应答结果：" + body);
   if (code != 0) {
-    std::string scratch;
-    QLOG_ERROR << FormatLogTag(logWord, std::to_string(code), scratch);
+    LogError(logWord, std::to_string(code));
     BuildCallbackJson(0, "", "上传答案失败", reply);
     return false;
   }

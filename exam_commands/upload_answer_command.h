@@ -13,7 +13,6 @@
 class ConcreteCommandUploadAnswer : public Command {
  public:
   explicit ConcreteCommandUploadAnswer(const CommandRequest& request);
-  ~ConcreteCommandUploadAnswer() override;
   void execute(std::string& reply) override;
   void stop() override;
 

@@ -24,16 +24,9 @@
 #include <thread>
 
 #include "machine_code/text_rules.h"
+#include "shell/core/helpers.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -42,7 +35,7 @@ bool Exists(const std::string& path) {
 
 // A sysfs attribute without the line feed the kernel ends it with.
 std::string ReadAttribute(const std::string& path) {
-  std::string text = ReadFile(path);
+  std::string text = ReadWholeFile(path);
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
 }
@@ -126,7 +119,7 @@ bool RootDevice(const DiskSources& sources, unsigned& major, unsigned& minor) {
   major = ::major(st.st_dev);
   minor = ::minor(st.st_dev);
   if (major != 0) return true;
-  std::string source = MountSourceFor(ReadFile(sources.mountInfo), major, minor);
+  std::string source = MountSourceFor(ReadWholeFile(sources.mountInfo), major, minor);
   struct stat dev;
   if (source.compare(0, 5, "/dev/") != 0 || stat(source.c_str(), &dev) != 0 ||
       !S_ISBLK(dev.st_mode))
@@ -444,7 +437,7 @@ bool HardDiskSN_ZeroRights::readSerial(int drive, char* buffer) {
   if (serial.empty()) serial = ReadAttribute(dir + "/device/serial");     // NVMe, MMC
   if (serial.empty()) {
     // SCSI and SATA disks: the unit serial number page, a 4-byte header then the text.
-    std::string page = ReadFile(dir + "/device/vpd_pg80");
+    std::string page = ReadWholeFile(dir + "/device/vpd_pg80");
     if (page.size() > 4) {
       std::size_t length = static_cast<unsigned char>(page[3]);
       serial = page.substr(4, std::min(length, page.size() - 4));
@@ -469,7 +462,7 @@ bool HardDiskSN_Smart::readSerial(int drive, char* buffer) {
 bool HardDiskSN_FakeSCSI::readSerial(int drive, char* buffer) {
   DiskLocation disk;
   if (!Locate(drive, disk) || (disk.major == 0 && disk.minor == 0)) return false;
-  const std::string record = ReadFile(sources_.udevDataDir + "/b" + std::to_string(disk.major) +
+  const std::string record = ReadWholeFile(sources_.udevDataDir + "/b" + std::to_string(disk.major) +
                                       ":" + std::to_string(disk.minor));
   if (record.empty()) return false;
   std::string serial = UdevValue(record, "ID_SERIAL_SHORT");

@@ -16,14 +16,6 @@
 
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool ParseHardwareAddress(std::string text, unsigned char (&mac)[6]) {
   while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
   std::istringstream parts(text);
@@ -79,12 +71,12 @@ std::vector<AdapterInfo> ReadAdapters(const std::string& sysRoot, const std::str
     if (stat((dir + "/device").c_str(), &st) != 0) continue;
     AdapterInfo adapter;
     adapter.description = name;
-    if (!ParseHardwareAddress(ReadFile(dir + "/address"), adapter.mac)) continue;
+    if (!ParseHardwareAddress(ReadWholeFile(dir + "/address"), adapter.mac)) continue;
     auto ip = addresses.find(name);
     if (ip != addresses.end()) adapter.ip = ip->second;
     auto gateway = gateways.find(name);
     if (gateway != gateways.end()) adapter.gateway = gateway->second;
-    found.emplace_back(std::strtol(ReadFile(dir + "/ifindex").c_str(), nullptr, 10), adapter);
+    found.emplace_back(std::strtol(ReadWholeFile(dir + "/ifindex").c_str(), nullptr, 10), adapter);
   }
   std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
     return a.first != b.first ? a.first < b.first : a.second.description < b.second.description;
@@ -125,5 +117,5 @@ std::string ChooseAdapterIdentity(const std::vector<AdapterInfo>& adapters) {
 
 void NetworkAdapterCode::getCode(std::string& out) const {
   out = ChooseAdapterIdentity(
-      ReadAdapters(sysRoot_, ReadFile(routeTablePath_), LocalIpv4Addresses()));
+      ReadAdapters(sysRoot_, ReadWholeFile(routeTablePath_), LocalIpv4Addresses()));
 }

@@ -5,18 +5,16 @@
 #include "shell/core/program_log.h"
 
 HookLibrary::HookLibrary(const std::string& path) {
-  std::string scratch;
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {
     const char* error = dlerror();
-    QLOG_ERROR << FormatLogTag("hook", std::string("cannot load ") + (error ? error : path),
-                               scratch);
+    LogError("hook", std::string("cannot load ") + (error ? error : path));
     return;
   }
   setHook_ = reinterpret_cast<void (*)()>(dlsym(handle_, "SetHook"));
   exitHook_ = reinterpret_cast<void (*)()>(dlsym(handle_, "ExitHook"));
   if (!loaded()) {
-    QLOG_ERROR << FormatLogTag("hook", "SetHook or ExitHook missing in " + path, scratch);
+    LogError("hook", "SetHook or ExitHook missing in " + path);
     setHook_ = nullptr;
     exitHook_ = nullptr;
   }

@@ -5,7 +5,6 @@
 #include <libxml/parser.h>
 
 #include <cstring>
-#include <ctime>
 #include <thread>
 
 #include "browser_host/kvb_api.h"
@@ -19,8 +18,6 @@
 namespace {
 
 const char kCaption[] = "Velmora答题";
-constexpr int kBarHeight = 27;
-constexpr std::size_t kAddressCapacity = 1024;
 
 // The dialog that window requests reach; null before the start-up is complete and once the
 // teardown has begun, so nothing queued runs on a dialog that is going or gone. Main thread.
@@ -61,93 +58,6 @@ void WaitStep() {
     g_usleep(2000);
   }
 }
-
-// A navigation-bar button drawn from an image list: pictures side by side, one for each state.
-struct BitmapButton {
-  GtkWidget* widget = nullptr;
-  GdkPixbuf* images = nullptr;
-  int count = 1;
-  int normal = 0, pushed = 0, hover = 0;
-  bool inside = false, down = false;
-  std::function<void()> click;
-
-  static gboolean Draw(GtkWidget* widget, cairo_t* cr, BitmapButton* self) {
-    int index = self->down ? self->pushed : self->inside ? self->hover : self->normal;
-    DrawImageSlice(cr, self->images, index, self->count, 0, 0,
-                   gtk_widget_get_allocated_width(widget), gtk_widget_get_allocated_height(widget));
-    return TRUE;
-  }
-  static gboolean Crossing(GtkWidget* widget, GdkEventCrossing* event, BitmapButton* self) {
-    self->inside = event->type == GDK_ENTER_NOTIFY;
-    if (!self->inside) self->down = false;
-    gtk_widget_queue_draw(widget);
-    return FALSE;
-  }
-  static gboolean Press(GtkWidget* widget, GdkEventButton* event, BitmapButton* self) {
-    if (event->button != GDK_BUTTON_PRIMARY || event->type != GDK_BUTTON_PRESS) return FALSE;
-    self->down = true;
-    gtk_widget_queue_draw(widget);
-    return TRUE;
-  }
-  static gboolean Release(GtkWidget* widget, GdkEventButton* event, BitmapButton* self) {
-    if (event->button != GDK_BUTTON_PRIMARY) return FALSE;
-    bool clicked = self->down && self->inside;
-    self->down = false;
-    gtk_widget_queue_draw(widget);
-    if (clicked && self->click) self->click();
-    return TRUE;
-  }
-  static void Free(gpointer data, GClosure*) { delete static_cast<BitmapButton*>(data); }
-
-  static GtkWidget* Make(const char* image, int count, int normal, int pushed, int hover,
-                         int width, const char* tooltip, std::function<void()> click) {
-    auto* self = new BitmapButton();
-    self->images = SkinImageCache::Instance().GetImage(image);
-    self->count = count;
-    self->normal = normal;
-    self->pushed = pushed;
-    self->hover = hover;
-    self->click = std::move(click);
-    self->widget = gtk_event_box_new();
-    gtk_widget_set_size_request(self->widget, width, kBarHeight);
-    gtk_widget_set_app_paintable(self->widget, TRUE);
-    if (tooltip) gtk_widget_set_tooltip_text(self->widget, tooltip);
-    gtk_widget_add_events(self->widget, GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                            GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-    g_signal_connect_data(self->widget, "draw", G_CALLBACK(Draw), self, Free,
-                          static_cast<GConnectFlags>(0));
-    g_signal_connect(self->widget, "enter-notify-event", G_CALLBACK(Crossing), self);
-    g_signal_connect(self->widget, "leave-notify-event", G_CALLBACK(Crossing), self);
-    g_signal_connect(self->widget, "button-press-event", G_CALLBACK(Press), self);
-    g_signal_connect(self->widget, "button-release-event", G_CALLBACK(Release), self);
-    g_object_set_data(G_OBJECT(self->widget), "bitmap-button", self);
-    return self->widget;
-  }
-  static void SetImages(GtkWidget* widget, const char* image) {
-    auto* self = static_cast<BitmapButton*>(g_object_get_data(G_OBJECT(widget), "bitmap-button"));
-    if (!self) return;
-    self->images = SkinImageCache::Instance().GetImage(image);
-    gtk_widget_queue_draw(widget);
-  }
-};
-
-// A picture stretched over its widget.
-GtkWidget* MakePicture(const char* image, int width) {
-  GtkWidget* area = gtk_drawing_area_new();
-  gtk_widget_set_size_request(area, width, kBarHeight);
-  g_signal_connect(area, "draw", G_CALLBACK(+[](GtkWidget* w, cairo_t* cr, gpointer name) {
-                     DrawImageSlice(cr, SkinImageCache::Instance().GetImage(
-                                            static_cast<const char*>(name)),
-                                    0, 1, 0, 0, gtk_widget_get_allocated_width(w),
-                                    gtk_widget_get_allocated_height(w));
-                     return FALSE;
-                   }),
-                   const_cast<char*>(image));
-  return area;
-}
-
-const char kGoIdle[] = "navbar/go.bmp";
-const char kGoEdited[] = "navbar/go_edited.bmp";
 
 void CenterOnScreen(GtkWindow* window, int width, int height) {
   GdkDisplay* display = gdk_display_get_default();
@@ -317,66 +227,6 @@ void CMainDlg::BuildWindow() {
   gtk_box_pack_start(GTK_BOX(client_), frame_, TRUE, TRUE, 0);
 }
 
-GtkWidget* CMainDlg::BuildNavigationBar() {
-  GtkWidget* bar = gtk_overlay_new();
-  gtk_container_add(GTK_CONTAINER(bar), MakePicture("navbar/bar_back.bmp", -1));
-  GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
-  gtk_overlay_add_overlay(GTK_OVERLAY(bar), row);
-
-  GtkWidget* home = BitmapButton::Make("navbar/home.bmp", 3, 0, 1, 2, 30, "Home",
-                                       [this] { OnHome(); });
-  gtk_box_pack_start(GTK_BOX(row), home, FALSE, FALSE, 0);
-  GtkWidget* decoration = MakePicture("navbar/bar_decor.bmp", 26);
-  gtk_widget_set_margin_start(decoration, 1);
-  gtk_box_pack_start(GTK_BOX(row), decoration, FALSE, FALSE, 0);
-
-  addressBar_ = gtk_entry_new();
-  gtk_entry_set_has_frame(GTK_ENTRY(addressBar_), FALSE);
-  gtk_widget_set_margin_top(addressBar_, 1);
-  gtk_widget_set_margin_bottom(addressBar_, 1);
-  gtk_widget_set_name(addressBar_, "address-bar");
-  GtkCssProvider* css = gtk_css_provider_new();
-  gtk_css_provider_load_from_data(
-      css,
-      "#address-bar { font-family: Arial; font-size: 10pt; background: white; color: black;"
-      " min-height: 0; padding: 0 5px; border: 0; border-radius: 0; }",
-      -1, nullptr);
-  gtk_style_context_add_provider(gtk_widget_get_style_context(addressBar_),
-                                 GTK_STYLE_PROVIDER(css), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-  g_object_unref(css);
-  gtk_box_pack_start(GTK_BOX(row), addressBar_, TRUE, TRUE, 0);
-  g_signal_connect_swapped(addressBar_, "changed", G_CALLBACK(+[](CMainDlg* self) {
-                             if (self->navigationBar_ && !self->addressEdited_) {
-                               self->SetGoImage(true);
-                               self->addressEdited_ = true;
-                             }
-                           }),
-                           this);
-  g_signal_connect(addressBar_, "focus-out-event",
-                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, CMainDlg* self) -> gboolean {
-                     self->SetGoImage(false);
-                     return FALSE;
-                   }),
-                   this);
-  g_signal_connect(addressBar_, "focus-in-event",
-                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, CMainDlg* self) -> gboolean {
-                     if (self->addressEdited_) self->SetGoImage(true);
-                     return FALSE;
-                   }),
-                   this);
-
-  goButton_ = BitmapButton::Make(kGoIdle, 2, 0, 0, 1, 27, nullptr, [this] { OnGo(); });
-  gtk_box_pack_start(GTK_BOX(row), goButton_, FALSE, FALSE, 0);
-  menuButton_ = BitmapButton::Make("navbar/menu.bmp", 3, 0, 1, 2, 30, "Menu",
-                                   [this] { ShowSettingsMenu(); });
-  gtk_box_pack_start(GTK_BOX(row), menuButton_, FALSE, FALSE, 0);
-  return bar;
-}
-
-void CMainDlg::SetGoImage(bool edited) {
-  if (navigationBar_ && goButton_) BitmapButton::SetImages(goButton_, edited ? kGoEdited : kGoIdle);
-}
-
 void CMainDlg::SetCommandLine(const std::string& line) {
   UpdateSession([&](SessionState& s) { s.commandLine = line; });
 }
@@ -419,57 +269,6 @@ void CMainDlg::OnLoadStart() {
   if (!navigationBar_) return;
   SetGoImage(false);
   addressEdited_ = false;
-}
-
-void CMainDlg::OnGo() {
-  if (!addressBar_) return;
-  std::string address = gtk_entry_get_text(GTK_ENTRY(addressBar_));
-  // As far as a buffer of the address bar's size holds it.
-  glong length = g_utf8_strlen(address.c_str(), -1);
-  if (length >= static_cast<glong>(kAddressCapacity)) {
-    gchar* cut = g_utf8_substring(address.c_str(), 0, kAddressCapacity - 1);
-    address = cut;
-    g_free(cut);
-  }
-  Navigate(address);
-}
-
-void CMainDlg::OnHome() {
-  if (addressBar_) gtk_entry_set_text(GTK_ENTRY(addressBar_), homePage_.c_str());
-  Navigate(homePage_);
-}
-
-void CMainDlg::ShowSettingsMenu() {
-  GtkWidget* menu = gtk_menu_new();
-  auto add = [&](const char* label, void (*action)(CMainDlg*)) {
-    GtkWidget* item = gtk_menu_item_new_with_label(label);
-    g_signal_connect_swapped(item, "activate", G_CALLBACK(action), this);
-    gtk_menu_shell_append(GTK_MENU_SHELL(menu), item);
-  };
-  add("JS调试工具", [](CMainDlg*) { KVBShowDevTools(); });
-  add("日志", [](CMainDlg* self) {
-    std::time_t now = std::time(nullptr);
-    std::tm local;
-    localtime_r(&now, &local);
-    char name[32];
-    std::strftime(name, sizeof name, "log/QNT-%Y%m%d.log", &local);
-    gchar* uri = g_filename_to_uri((self->dataDir + name).c_str(), nullptr, nullptr);
-    if (uri) g_app_info_launch_default_for_uri(uri, nullptr, nullptr);
-    g_free(uri);
-  });
-  add("item3", [](CMainDlg* self) {
-    ShowMessageBox(GTK_WINDOW(self->window_), "item3 clicked", "", false);
-  });
-  gtk_widget_show_all(menu);
-  gtk_menu_attach_to_widget(GTK_MENU(menu), menuButton_, nullptr);
-  g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget* m) {
-                     g_idle_add([](gpointer m) -> gboolean {
-                       gtk_widget_destroy(GTK_WIDGET(m));
-                       return G_SOURCE_REMOVE;
-                     }, m);
-                   }), nullptr);
-  gtk_menu_popup_at_widget(GTK_MENU(menu), menuButton_, GDK_GRAVITY_SOUTH_EAST,
-                           GDK_GRAVITY_NORTH_EAST, nullptr);
 }
 
 void CMainDlg::OnCancel() {

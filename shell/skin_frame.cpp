@@ -300,14 +300,7 @@ void CSkinWnd::ShowSystemMenu(GdkEventButton* event) {
   add("关闭", systemMenu_, G_CALLBACK(+[](CSkinWnd* self) {
         if (self->onClose_) self->onClose_();
       }));
-  gtk_widget_show_all(menu);
-  gtk_menu_attach_to_widget(GTK_MENU(menu), GTK_WIDGET(window_), nullptr);
-  g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget* m) {
-                     g_idle_add([](gpointer m) -> gboolean {
-                       gtk_widget_destroy(GTK_WIDGET(m));
-                       return G_SOURCE_REMOVE;
-                     }, m);
-                   }), nullptr);
+  ShowTransientMenu(menu, GTK_WIDGET(window_));
   gtk_menu_popup_at_pointer(GTK_MENU(menu), reinterpret_cast<GdkEvent*>(event));
 }
 
@@ -383,4 +376,16 @@ gboolean CSkinWnd::OnButtonRelease(GtkWidget*, GdkEventButton* event, CSkinWnd* 
       break;
   }
   return TRUE;
+}
+
+void ShowTransientMenu(GtkWidget* menu, GtkWidget* owner) {
+  gtk_widget_show_all(menu);
+  gtk_menu_attach_to_widget(GTK_MENU(menu), owner, nullptr);
+  // Destroyed once the activated item has run, not while it is being activated.
+  g_signal_connect(menu, "deactivate", G_CALLBACK(+[](GtkWidget* m) {
+                     g_idle_add([](gpointer m) -> gboolean {
+                       gtk_widget_destroy(GTK_WIDGET(m));
+                       return G_SOURCE_REMOVE;
+                     }, m);
+                   }), nullptr);
 }

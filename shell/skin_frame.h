@@ -24,6 +24,8 @@ class SkinImageCache {
   std::map<std::string, GdkPixbuf*> images_;
 };
 
+// Shows the pop-up |menu| attached to |owner|; the menu is destroyed after it has closed.
+void ShowTransientMenu(GtkWidget* menu, GtkWidget* owner);
 // Draws picture |index| of |count| pictures standing side by side in |image|, stretched into
 // the rectangle. Nothing without an image.
 void DrawImageSlice(cairo_t* cr, GdkPixbuf* image, int index, int count, double x, double y,

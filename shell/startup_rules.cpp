@@ -108,17 +108,15 @@ bool IsSessionGuid(const std::string& text) {
 bool RemovePreviousSessionFolder(const std::string& dataDir, const std::string& tempFolder) {
   std::string session = ReadProfileString(dataDir + "hash.cache", "cache", "session", "", 1024);
   if (session.empty()) return true;
-  std::string scratch;
   if (!IsSessionGuid(session)) {
-    QLOG_ERROR << FormatLogTag("session", "not a session folder, left alone: " + session,
-                               scratch);
+    LogError("session", "not a session folder, left alone: " + session);
     return true;
   }
   boost::system::error_code ec;
   boost::filesystem::remove_all(tempFolder + session, ec);
   if (ec) {
-    QLOG_ERROR << FormatLogTag("session", "cannot remove " + tempFolder + session + ": " +
-                                              ec.message(), scratch);
+    LogError("session", "cannot remove " + tempFolder + session + ": " +
+                                              ec.message());
     return false;
   }
   return true;

@@ -3,13 +3,12 @@
 #include <curl/curl.h>
 #include <json/json.h>
 
-#include <climits>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <stdexcept>
 
 #include "shell/core/helpers.h"
+#include "shell/core/json_text.h"
 #include "transfer/retry_stop.h"
 
 namespace org_trellik {
@@ -38,32 +37,6 @@ Easy NewEasy() {
   return Easy(curl_easy_init());
 }
 
-std::string RenderField(const Json::Value& value) {
-  switch (value.type()) {
-    case Json::nullValue:
-      return "null";
-    case Json::intValue:
-      return std::to_string(value.asLargestInt());
-    case Json::uintValue:
-      return value.asLargestUInt() <= static_cast<Json::LargestUInt>(INT_MAX)
-                 ? std::to_string(value.asLargestUInt())
-                 : std::string();
-    case Json::realValue: {
-      std::ostringstream out;
-      out << value.asDouble();
-      return out.str();
-    }
-    case Json::stringValue:
-      return value.asString();
-    case Json::booleanValue:
-      return value.asBool() ? "1" : "0";
-    case Json::arrayValue:
-    case Json::objectValue:
-      return std::string();
-  }
-  return std::string();
-}
-
 // Appends the parts described by the JSON |text| to |mime|.
 void ParsePostParams(curl_mime* mime, const std::string& text, PartMode mode) {
   if (text.empty()) return;
@@ -79,7 +52,7 @@ void ParsePostParams(curl_mime* mime, const std::string& text, PartMode mode) {
   if (mode == kContentParts) {
     for (const std::string& name : fields.getMemberNames()) {
       std::string field_name = AnsiToUtf8(name);
-      std::string contents = AnsiToUtf8(RenderField(fields[name]));
+      std::string contents = AnsiToUtf8(JsonValueText(fields[name], JsonTextFor::kFormField));
       curl_mimepart* part = curl_mime_addpart(mime);
       curl_mime_name(part, field_name.c_str());
       curl_mime_data(part, contents.data(), contents.size());

@@ -193,6 +193,122 @@ void MoveFile(const fs::path& from, const fs::path& to) {
   fs::remove(from, ec);
 }
 
+
+// One command line: its switches, and the rest in order, each marked when it came behind "--".
+struct ParsedLine {
+  struct Positional {
+    std::wstring text;
+    bool literal;  // behind "--"
+  };
+  std::vector<std::wstring> switches;
+  std::vector<Positional> positional;
+};
+
+ParsedLine ParseArguments(const std::vector<std::wstring>& arguments) {
+  ParsedLine line;
+  bool switches_ended = false;
+  for (const std::wstring& argument : arguments) {
+    if (!switches_ended && argument == L"--") {
+      switches_ended = true;
+    } else if (!switches_ended && !argument.empty() && argument[0] == L'-') {
+      line.switches.push_back(argument);
+    } else {
+      line.positional.push_back({argument, switches_ended});
+    }
+  }
+  return line;
+}
+
+// The names of an inline list "a,b,c"; none of them may be empty.
+void AppendListedNames(const std::wstring& list, std::vector<std::string>& names) {
+  std::size_t start = 0;
+  while (true) {
+    std::size_t comma = list.find(L',', start);
+    std::wstring piece =
+        list.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
+    if (piece.empty()) throw SevenZipException("Empty file path");
+    names.push_back(Narrow(piece));
+    if (comma == std::wstring::npos) return;
+    start = comma + 1;
+  }
+}
+
+// The program's argument vector: command, switches, archive, list files, and the file names
+// behind "--" so that none of them reads as a switch. |names| receives the file names.
+std::vector<std::string> ProgramArguments(const std::string& program, const ParsedLine& line,
+                                          const std::wstring& command,
+                                          std::vector<std::string>& names) {
+  const auto& positional = line.positional;
+  std::vector<std::string> argv{program};
+  if (!positional.empty()) argv.push_back(Narrow(positional[0].text));
+  for (const std::wstring& s : line.switches) argv.push_back(Narrow(s));
+  if (TakesArchive(command) && positional.size() > 1) {
+    std::string archive = Narrow(positional[1].text);
+    if (!archive.empty() && archive[0] == '-') archive = "./" + archive;
+    argv.push_back(archive);
+    for (std::size_t i = 2; i < positional.size(); ++i) {
+      const std::wstring& text = positional[i].text;
+      if (text.empty()) throw SevenZipException("Empty file path");
+      if (!positional[i].literal && text.compare(0, 2, L"@@") == 0)
+        AppendListedNames(text.substr(2), names);
+      else if (!positional[i].literal && text[0] == L'@')
+        argv.push_back(Narrow(text));  // a list file, read by 7-Zip itself
+      else
+        names.push_back(Narrow(text));
+    }
+  } else {
+    for (std::size_t i = 1; i < positional.size(); ++i) argv.push_back(Narrow(positional[i].text));
+  }
+  if (!names.empty()) {
+    argv.push_back("--");
+    argv.insert(argv.end(), names.begin(), names.end());
+  }
+  return argv;
+}
+
+// The named files (not patterns) that do not exist, and the regular ones that cannot be read.
+void SortOutUnusable(const std::vector<std::string>& names, std::vector<std::string>& missing,
+                     std::vector<std::string>& unreadable) {
+  for (const std::string& name : names) {
+    if (IsWildcard(name)) continue;
+    struct stat st;
+    if (lstat(name.c_str(), &st) != 0) {
+      missing.push_back(name);
+    } else if (S_ISREG(st.st_mode)) {
+      int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd < 0)
+        unreadable.push_back(name);
+      else
+        close(fd);
+    }
+  }
+}
+
+// The operation's result from 7-Zip's exit code; failures throw with 7-Zip's own text.
+int ExitResult(int code, const std::wstring& command, const std::string& output,
+               bool allNamesUsable) {
+  auto failure = [&](const char* marker) {
+    std::string text = ErrorText(output, marker);
+    return SevenZipException(text.empty() ? "7-Zip ended with code " + std::to_string(code)
+                                          : text);
+  };
+  switch (code) {
+    case 0:
+      return allNamesUsable ? kSevenZipOk : kSevenZipWarnings;
+    case 1:
+      return kSevenZipWarnings;
+    case 2:
+      if (IsReading(command)) return kSevenZipErrors;
+      throw failure("ERROR:");
+    case 7:
+      throw failure("Command Line Error:");
+    case 8:
+      throw std::bad_alloc();
+    default:
+      throw failure("ERROR:");
+  }
+}
+
 }  // namespace
 
 SevenZipRunner::SevenZipRunner() : SevenZipRunner(GetAppDataDir() + "log/7z.log") {}
@@ -339,97 +455,39 @@ int SevenZipRunner::Add(const std::wstring& archive, std::vector<std::wstring> f
 
 int SevenZipRunner::Execute(const std::vector<std::wstring>& arguments) {
   if (arguments.empty()) return kSevenZipNothingDone;
-
-  std::vector<std::wstring> switches;
-  struct Positional {
-    std::wstring text;
-    bool literal;  // behind "--"
-  };
-  std::vector<Positional> positional;
-  bool switches_ended = false;
-  for (const std::wstring& argument : arguments) {
-    if (!switches_ended && argument == L"--") {
-      switches_ended = true;
-    } else if (!switches_ended && !argument.empty() && argument[0] == L'-') {
-      switches.push_back(argument);
-    } else {
-      positional.push_back({argument, switches_ended});
-    }
-  }
-
+  const ParsedLine line = ParseArguments(arguments);
   const std::string program = ProgramFolder() + "7z";
   const bool have_program = access(program.c_str(), X_OK) == 0;
-  for (const std::wstring& s : switches) {
+  for (const std::wstring& s : line.switches) {
     if (!IsHelpSwitch(s)) continue;
     if (have_program) SpawnAndWait({program, "--help"}, -1, nullptr, -1);
     return kSevenZipNothingDone;
   }
-
-  std::vector<std::string> argv{program};
-  const std::wstring command = positional.empty() ? std::wstring() : Lower(positional[0].text);
-  if (!positional.empty()) argv.push_back(Narrow(positional[0].text));
-  for (const std::wstring& s : switches) argv.push_back(Narrow(s));
-
+  const std::wstring command =
+      line.positional.empty() ? std::wstring() : Lower(line.positional[0].text);
   std::vector<std::string> names;
-  if (TakesArchive(command) && positional.size() > 1) {
-    std::string archive = Narrow(positional[1].text);
-    if (!archive.empty() && archive[0] == '-') archive = "./" + archive;
-    argv.push_back(archive);
-    for (std::size_t i = 2; i < positional.size(); ++i) {
-      const std::wstring& text = positional[i].text;
-      if (text.empty()) throw SevenZipException("Empty file path");
-      if (!positional[i].literal && text.compare(0, 2, L"@@") == 0) {
-        std::wstring rest = text.substr(2);
-        std::size_t start = 0;
-        while (true) {
-          std::size_t comma = rest.find(L',', start);
-          std::wstring piece = rest.substr(start, comma == std::wstring::npos
-                                                      ? std::wstring::npos
-                                                      : comma - start);
-          if (piece.empty()) throw SevenZipException("Empty file path");
-          names.push_back(Narrow(piece));
-          if (comma == std::wstring::npos) break;
-          start = comma + 1;
-        }
-      } else if (!positional[i].literal && text[0] == L'@') {
-        argv.push_back(Narrow(text));  // a list file, read by 7-Zip itself
-      } else {
-        names.push_back(Narrow(text));
-      }
-    }
-  } else {
-    for (std::size_t i = 1; i < positional.size(); ++i) argv.push_back(Narrow(positional[i].text));
-  }
-  if (!names.empty()) {
-    argv.push_back("--");
-    argv.insert(argv.end(), names.begin(), names.end());
-  }
+  std::vector<std::string> argv = ProgramArguments(program, line, command, names);
   if (!have_program) throw SevenZipException(kNoCode);
 
   // Under -r 7-Zip passes over a named file that does not exist without a word: the names
   // are checked here, so that such an update reports its warnings.
   std::vector<std::string> missing;
   std::vector<std::string> unreadable;
-  if (IsUpdate(command)) {
-    for (const std::string& name : names) {
-      if (IsWildcard(name)) continue;
-      struct stat st;
-      if (lstat(name.c_str(), &st) != 0) {
-        missing.push_back(name);
-      } else if (S_ISREG(st.st_mode)) {
-        int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-          unreadable.push_back(name);
-        else
-          close(fd);
-      }
-    }
-  }
+  if (IsUpdate(command)) SortOutUnusable(names, missing, unreadable);
 
+  std::string output;
+  const int status = RunProgram(argv, output);
+  if (!missing.empty()) WriteLog(WarningBlock(missing, "No such file or directory", "Cannot find "));
+  if (!unreadable.empty()) WriteLog(WarningBlock(unreadable, "Permission denied", "Cannot open "));
+  if (!WIFEXITED(status))
+    throw SevenZipException("7-Zip ended by signal " + std::to_string(WTERMSIG(status)));
+  return ExitResult(WEXITSTATUS(status), command, output, missing.empty() && unreadable.empty());
+}
+
+int SevenZipRunner::RunProgram(const std::vector<std::string>& argv, std::string& output) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0)
     throw SevenZipException(std::string("7-Zip could not be started: ") + std::strerror(errno));
-  std::string output;
   int status = SpawnAndWait(
       argv, fds[1],
       [&](const char* data, std::size_t size) {
@@ -438,31 +496,5 @@ int SevenZipRunner::Execute(const std::vector<std::wstring>& arguments) {
       },
       fds[0]);
   if (log_) std::fflush(log_);
-
-  if (!missing.empty()) WriteLog(WarningBlock(missing, "No such file or directory", "Cannot find "));
-  if (!unreadable.empty()) WriteLog(WarningBlock(unreadable, "Permission denied", "Cannot open "));
-
-  if (!WIFEXITED(status))
-    throw SevenZipException("7-Zip ended by signal " + std::to_string(WTERMSIG(status)));
-  const int code = WEXITSTATUS(status);
-  auto failure = [&](const char* marker) {
-    std::string text = ErrorText(output, marker);
-    return SevenZipException(text.empty() ? "7-Zip ended with code " + std::to_string(code)
-                                          : text);
-  };
-  switch (code) {
-    case 0:
-      return missing.empty() && unreadable.empty() ? kSevenZipOk : kSevenZipWarnings;
-    case 1:
-      return kSevenZipWarnings;
-    case 2:
-      if (IsReading(command)) return kSevenZipErrors;
-      throw failure("ERROR:");
-    case 7:
-      throw failure("Command Line Error:");
-    case 8:
-      throw std::bad_alloc();
-    default:
-      throw failure("ERROR:");
-  }
+  return status;
 }

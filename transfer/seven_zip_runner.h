@@ -67,6 +67,8 @@ class SevenZipRunner {
 
  private:
   int Execute(const std::vector<std::wstring>& arguments);
+  // Runs 7-Zip to its end, its console output collected and logged; the wait status.
+  int RunProgram(const std::vector<std::string>& argv, std::string& output);
   void WriteLog(const std::string& text);
 
   FILE* log_ = nullptr;

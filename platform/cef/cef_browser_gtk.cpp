@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/base/executable_folder.h"
 #include "platform/cef/cef_app.h"
 #include "platform/cef/cef_client.h"
 #include "platform/cef/cef_gtk_internal.h"
@@ -25,15 +26,6 @@ std::vector<GMainLoop*> g_loops;
 std::vector<std::string> g_unapplied;
 bool g_media_stream = false;
 bool g_media_source = false;
-
-std::string ExeDir() {
-  std::string buf(PATH_MAX, '\0');
-  ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
-  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return std::string();
-  buf.resize(n);
-  size_t slash = buf.rfind('/');
-  return slash == std::string::npos ? std::string() : buf.substr(0, slash + 1);
-}
 
 void RunOnUi(std::function<void()> fn) {
   if (CefCurrentlyOn(TID_UI))
@@ -481,118 +473,6 @@ void GtkBrowser::ShowDevTools(const CefWindowInfo&, CefRefPtr<CefClient> client,
   CefPostTask(TID_UI, [tools]() { tools->NotifyCreated(); });
 }
 
-// --- Downloads.
-
-class DownloadItem : public CefDownloadItem,
-                     public CefBeforeDownloadCallback,
-                     public CefDownloadItemCallback,
-                     public CefRefCounted<DownloadItem> {
- public:
-  DownloadItem(WebKitDownload* d, CefRefPtr<GtkBrowser> b)
-      : download_(WEBKIT_DOWNLOAD(g_object_ref(d))), browser_(b) {}
-  ~DownloadItem() override { g_object_unref(download_); }
-
-  bool IsInProgress() override { return !done_ && !failed_; }
-  bool IsComplete() override { return done_ && !failed_; }
-  bool IsCanceled() override { return canceled_; }
-  CefString GetFullPath() override {
-    const char* dest = webkit_download_get_destination(download_);
-    if (!dest) return CefString();
-    if (g_str_has_prefix(dest, "file://")) {
-      gchar* path = g_filename_from_uri(dest, nullptr, nullptr);
-      CefString out(path ? path : "");
-      g_free(path);
-      return out;
-    }
-    return CefString(dest);
-  }
-  CefString GetURL() override {
-    WebKitURIRequest* r = webkit_download_get_request(download_);
-    return CefString(r ? webkit_uri_request_get_uri(r) : "");
-  }
-
-  void Continue(const CefString& download_path, bool show_dialog) override {
-    std::string path = download_path.ToString();
-    if (show_dialog) path = AskSavePath(path);
-    if (path.empty()) return;
-    webkit_download_set_destination(download_, path.c_str());
-    continued_ = true;
-  }
-  void Cancel() override { webkit_download_cancel(download_); }
-
-  std::string AskSavePath(const std::string& proposal) {
-    GtkWidget* anchor = browser_ ? static_cast<GtkWidget*>(browser_->GetWindowHandle()) : nullptr;
-    GtkWidget* top = anchor ? gtk_widget_get_toplevel(anchor) : nullptr;
-    GtkWidget* dialog = gtk_file_chooser_dialog_new(
-        "Save File", GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr, GTK_FILE_CHOOSER_ACTION_SAVE,
-        "_Cancel", GTK_RESPONSE_CANCEL, "_Save", GTK_RESPONSE_ACCEPT, nullptr);
-    GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
-    gtk_file_chooser_set_do_overwrite_confirmation(chooser, TRUE);
-    if (!proposal.empty()) {
-      gchar* dir = g_path_get_dirname(proposal.c_str());
-      gchar* base = g_path_get_basename(proposal.c_str());
-      gtk_file_chooser_set_current_folder(chooser, dir);
-      gtk_file_chooser_set_current_name(chooser, base);
-      g_free(dir);
-      g_free(base);
-    }
-    std::string chosen;
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
-      gchar* f = gtk_file_chooser_get_filename(chooser);
-      if (f) chosen = f;
-      g_free(f);
-    }
-    gtk_widget_destroy(dialog);
-    return chosen;
-  }
-
-  WebKitDownload* download_;
-  CefRefPtr<GtkBrowser> browser_;
-  bool continued_ = false;
-  bool done_ = false;
-  bool failed_ = false;
-  bool canceled_ = false;
-};
-
-gboolean OnDecideDestination(WebKitDownload* d, gchar* suggested, DownloadItem* item) {
-  auto h = item->browser_->client_->GetDownloadHandler();
-  if (h) h->OnBeforeDownload(item->browser_.get(), item, suggested ? suggested : "", item);
-  if (!item->continued_) webkit_download_cancel(d);
-  return TRUE;
-}
-
-void OnDownloadFailed(WebKitDownload*, GError* error, DownloadItem* item) {
-  item->failed_ = true;
-  item->canceled_ =
-      g_error_matches(error, WEBKIT_DOWNLOAD_ERROR, WEBKIT_DOWNLOAD_ERROR_CANCELLED_BY_USER);
-  if (auto h = item->browser_->client_->GetDownloadHandler())
-    h->OnDownloadUpdated(item->browser_.get(), item, item);
-}
-
-void OnDownloadFinished(WebKitDownload*, DownloadItem* item) {
-  // "finished" also follows a failure; that one was reported already.
-  item->done_ = true;
-  if (item->failed_) return;
-  if (auto h = item->browser_->client_->GetDownloadHandler())
-    h->OnDownloadUpdated(item->browser_.get(), item, item);
-}
-
-void OnDownloadStarted(WebKitWebContext*, WebKitDownload* d, gpointer) {
-  WebKitWebView* view = webkit_download_get_web_view(d);
-  auto it = view ? g_views.find(view) : g_views.end();
-  if (it == g_views.end() || !it->second->client_->GetDownloadHandler()) {
-    webkit_download_cancel(d);
-    return;
-  }
-  DownloadItem* item = new DownloadItem(d, it->second);
-  item->AddRef();  // held by the signal connections until the download object goes
-  g_signal_connect(d, "decide-destination", G_CALLBACK(OnDecideDestination), item);
-  g_signal_connect(d, "failed", G_CALLBACK(OnDownloadFailed), item);
-  g_signal_connect(d, "finished", G_CALLBACK(OnDownloadFinished), item);
-  g_object_weak_ref(
-      G_OBJECT(d), [](gpointer p, GObject*) { static_cast<DownloadItem*>(p)->Release(); }, item);
-}
-
 WebKitSettings* MakeSettings(const CefBrowserSettings& s) {
   WebKitSettings* ws = webkit_settings_new();
   webkit_settings_set_enable_developer_extras(ws, TRUE);
@@ -642,135 +522,16 @@ class Registrar : public CefSchemeRegistrar, public CefRefCounted<Registrar> {
 
 }  // namespace
 
-int CefWindowsKeyCodeFromKeyval(unsigned int keyval) {
-  keyval = gdk_keyval_to_upper(keyval);
-  if (keyval >= GDK_KEY_A && keyval <= GDK_KEY_Z) return static_cast<int>(keyval - GDK_KEY_A) + 65;
-  if (keyval >= GDK_KEY_0 && keyval <= GDK_KEY_9) return static_cast<int>(keyval - GDK_KEY_0) + 48;
-  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F24)
-    return static_cast<int>(keyval - GDK_KEY_F1) + 112;
-  if (keyval >= GDK_KEY_KP_0 && keyval <= GDK_KEY_KP_9)
-    return static_cast<int>(keyval - GDK_KEY_KP_0) + 96;
-  switch (keyval) {
-    case GDK_KEY_BackSpace:
-      return 8;
-    case GDK_KEY_Tab:
-    case GDK_KEY_ISO_Left_Tab:
-      return 9;
-    case GDK_KEY_Clear:
-      return 12;
-    case GDK_KEY_Return:
-    case GDK_KEY_KP_Enter:
-      return 13;
-    case GDK_KEY_Shift_L:
-    case GDK_KEY_Shift_R:
-      return 16;
-    case GDK_KEY_Control_L:
-    case GDK_KEY_Control_R:
-      return 17;
-    case GDK_KEY_Alt_L:
-    case GDK_KEY_Alt_R:
-    case GDK_KEY_Meta_L:
-    case GDK_KEY_Meta_R:
-      return 18;
-    case GDK_KEY_Pause:
-      return 19;
-    case GDK_KEY_Caps_Lock:
-      return 20;
-    case GDK_KEY_Escape:
-      return 27;
-    case GDK_KEY_space:
-      return 32;
-    case GDK_KEY_Page_Up:
-    case GDK_KEY_KP_Page_Up:
-      return 33;
-    case GDK_KEY_Page_Down:
-    case GDK_KEY_KP_Page_Down:
-      return 34;
-    case GDK_KEY_End:
-    case GDK_KEY_KP_End:
-      return 35;
-    case GDK_KEY_Home:
-    case GDK_KEY_KP_Home:
-      return 36;
-    case GDK_KEY_Left:
-    case GDK_KEY_KP_Left:
-      return 37;
-    case GDK_KEY_Up:
-    case GDK_KEY_KP_Up:
-      return 38;
-    case GDK_KEY_Right:
-    case GDK_KEY_KP_Right:
-      return 39;
-    case GDK_KEY_Down:
-    case GDK_KEY_KP_Down:
-      return 40;
-    case GDK_KEY_Print:
-      return 44;
-    case GDK_KEY_Insert:
-    case GDK_KEY_KP_Insert:
-      return 45;
-    case GDK_KEY_Delete:
-    case GDK_KEY_KP_Delete:
-      return 46;
-    case GDK_KEY_Super_L:
-      return 91;
-    case GDK_KEY_Super_R:
-      return 92;
-    case GDK_KEY_Menu:
-      return 93;
-    case GDK_KEY_KP_Multiply:
-      return 106;
-    case GDK_KEY_KP_Add:
-      return 107;
-    case GDK_KEY_KP_Subtract:
-      return 109;
-    case GDK_KEY_KP_Decimal:
-      return 110;
-    case GDK_KEY_KP_Divide:
-      return 111;
-    case GDK_KEY_Num_Lock:
-      return 144;
-    case GDK_KEY_Scroll_Lock:
-      return 145;
-    case GDK_KEY_semicolon:
-    case GDK_KEY_colon:
-      return 186;
-    case GDK_KEY_equal:
-    case GDK_KEY_plus:
-      return 187;
-    case GDK_KEY_comma:
-    case GDK_KEY_less:
-      return 188;
-    case GDK_KEY_minus:
-    case GDK_KEY_underscore:
-      return 189;
-    case GDK_KEY_period:
-    case GDK_KEY_greater:
-      return 190;
-    case GDK_KEY_slash:
-    case GDK_KEY_question:
-      return 191;
-    case GDK_KEY_grave:
-    case GDK_KEY_asciitilde:
-      return 192;
-    case GDK_KEY_bracketleft:
-    case GDK_KEY_braceleft:
-      return 219;
-    case GDK_KEY_backslash:
-    case GDK_KEY_bar:
-      return 220;
-    case GDK_KEY_bracketright:
-    case GDK_KEY_braceright:
-      return 221;
-    case GDK_KEY_apostrophe:
-    case GDK_KEY_quotedbl:
-      return 222;
-    default:
-      return 0;
-  }
-}
-
 WebKitWebContext* cef_internal::ProgramContext() { return g_context; }
+
+bool cef_internal::FindBrowserOfView(WebKitWebView* view, CefRefPtr<CefBrowser>& browser,
+                                     CefRefPtr<CefClient>& client) {
+  auto it = view ? g_views.find(view) : g_views.end();
+  if (it == g_views.end()) return false;
+  browser = it->second;
+  client = it->second->client_;
+  return true;
+}
 
 bool CefCurrentlyOn(CefThreadId) { return g_ui_thread && g_thread_self() == g_ui_thread; }
 
@@ -790,7 +551,7 @@ int CefExecuteProcess(const CefMainArgs&, CefRefPtr<CefApp>) { return -1; }
 
 bool CefInitialize(const CefMainArgs&, const CefSettings& settings, CefRefPtr<CefApp> app) {
   if (g_context || !app || settings.multi_threaded_message_loop) return false;
-  std::string extensions = ExeDir() + "webext";
+  std::string extensions = ExecutableFolder() + "webext";
   if (!g_file_test(extensions.c_str(), G_FILE_TEST_IS_DIR)) return false;
   g_ui_thread = g_thread_self();
   g_app = app;
@@ -835,7 +596,7 @@ bool CefInitialize(const CefMainArgs&, const CefSettings& settings, CefRefPtr<Ce
   webkit_web_context_set_web_extensions_initialization_user_data(g_context,
                                                                  CefListToVariant(extra));
   app->OnRegisterCustomSchemes(new Registrar());
-  g_signal_connect(g_context, "download-started", G_CALLBACK(OnDownloadStarted), nullptr);
+  cef_internal::ConnectDownloads(g_context);
   if (bph) bph->OnContextInitialized();
   return true;
 }
@@ -844,8 +605,7 @@ void CefShutdown() {
   std::map<WebKitWebView*, GtkBrowser*> left = g_views;
   for (auto& v : left) v.second->FinishClose();
   if (g_context) {
-    g_signal_handlers_disconnect_by_func(g_context, reinterpret_cast<gpointer>(OnDownloadStarted),
-                                         nullptr);
+    cef_internal::DisconnectDownloads(g_context);
     g_object_unref(g_context);
     g_context = nullptr;
   }

@@ -12,6 +12,15 @@ namespace cef_internal {
 // The web context of the started layer; null before CefInitialize and after CefShutdown.
 WebKitWebContext* ProgramContext();
 
+// The live browser that shows |view|, and its client; false when there is none.
+bool FindBrowserOfView(WebKitWebView* view, CefRefPtr<CefBrowser>& browser,
+                       CefRefPtr<CefClient>& client);
+
+// Hands the downloads of |context| to the download handler of the browser they start from;
+// downloads of a browser without one are cancelled.
+void ConnectDownloads(WebKitWebContext* context);
+void DisconnectDownloads(WebKitWebContext* context);
+
 // A request as handlers see it: its URL and a copy of its headers (|headers| may be null).
 CefRefPtr<CefRequest> MakeRequest(const char* url, SoupMessageHeaders* headers);
 

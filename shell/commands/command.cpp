@@ -3,25 +3,46 @@
 #include <sys/random.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <random>
-#include <memory>
-#include <sstream>
 
-#include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
 
 Command::Command(const char* logWord, const CommandRequest& request)
     : id(NewGuidString()), logWord(logWord) {
   Log("constructor");
-  std::string request_text;
-  BuildRequestJson(request, request_text);
-  Log(request_text);
+  if (!LogEnabled()) return;
+  // The request's text is made only for the log, straight into its line.
+  std::string line;
+  line.append("[").append(logWord).append("]: ");
+  AppendRequestJson(line, request);
+  LogMessage(boost::log::trivial::info, std::move(line));
 }
 
-void Command::Log(const std::string& text) {
-  QLOG_INFO << FormatLogTag(logWord, text, logText);
+Command::~Command() {
+  if (complete_) Log("destructor");
 }
+
+void Command::Run(std::string& reply) {
+  Log("execute");
+  if (RunsOnAfterExecute()) {
+    execute(reply);
+    return;
+  }
+  try {
+    execute(reply);
+  } catch (...) {
+    running = false;
+    throw;
+  }
+  running = false;
+}
+
+void Command::stop() {
+  Log("stop");
+  running = false;
+}
+
+void Command::Log(std::string_view text) const { LogInfo(logWord, text); }
 
 bool Command::ParseParams(const CommandRequest& request, Json::Value& out) {
   if (request.params.empty()) return false;
@@ -29,87 +50,44 @@ bool Command::ParseParams(const CommandRequest& request, Json::Value& out) {
   return true;
 }
 
-namespace {
-
-Json::StreamWriterBuilder MakeBuilder(const char* indentation) {
-  Json::StreamWriterBuilder b;
-  b["indentation"] = indentation;
-  b["commentStyle"] = "None";
-  b["emitUTF8"] = true;
-  return b;
-}
-
-// Writes through a writer made once per thread: making one reads every setting afresh.
-std::string WriteWith(const char* indentation, const Json::Value& value) {
-  thread_local std::unique_ptr<Json::StreamWriter> compact(MakeBuilder("").newStreamWriter());
-  thread_local std::unique_ptr<Json::StreamWriter> styled(MakeBuilder("\t").newStreamWriter());
-  std::ostringstream out;
-  (*indentation ? styled : compact)->write(value, &out);
-  return out.str();
-}
-
-}  // namespace
-
-std::string WriteJson(const Json::Value& value) { return WriteWith("", value) + "\n"; }
-
-bool ParseJson(const std::string& text, Json::Value& out) {
-  if (text.empty()) return false;
-  static const Json::CharReaderBuilder builder = [] {
-    Json::CharReaderBuilder b;
-    b["collectComments"] = true;
-    return b;
-  }();
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string errors;
-  return reader->parse(text.data(), text.data() + text.size(), &out, &errors);
-}
-
-std::string JsonValueToString(const Json::Value& value) {
-  switch (value.type()) {
-    case Json::nullValue:
-      return "null";
-    case Json::intValue:
-      return std::to_string(value.asLargestInt());
-    case Json::uintValue:
-      return std::to_string(value.asLargestUInt());
-    case Json::realValue: {
-      std::ostringstream out;
-      out << value.asDouble();
-      return out.str();
-    }
-    case Json::stringValue:
-      return value.asString();
-    case Json::booleanValue:
-      return value.asBool() ? "1" : "0";
-    case Json::arrayValue: {
-      std::string out = "[";
-      for (const Json::Value& element : value) out += WriteWith("\t", element) + "\n";
-      return out + "]";
-    }
-    case Json::objectValue:
-      return "";
-  }
-  return "";
+// The replies and the request text are written by hand: the JSON writer would build a value, a
+// stream and a copy for three members whose order and form never change. The texts are the
+// writer's to the byte: members in name order, strings escaped alike, no line feed.
+void BuildReplyJson(int flag, std::string_view dataJson, std::string_view flagMsg,
+                    std::string& out) {
+  out.clear();
+  out.reserve(dataJson.size() + flagMsg.size() + 32);
+  out.append("{\"data\":").append(dataJson).append(",\"flag\":").append(std::to_string(flag));
+  out.append(",\"flagMsg\":");
+  AppendJsonString(out, flagMsg);
+  out.push_back('}');
 }
 
 void BuildCallbackJson(const int& flag, const std::string& data, const std::string& flagMsg,
                        std::string& out) {
-  Json::Value reply(Json::objectValue);
-  reply["flag"] = flag;
-  reply["data"] = data;
-  reply["flagMsg"] = flagMsg;
-  out = WriteJson(reply);
-  ReplaceAll(out, "\n", "");
+  std::string quoted;
+  quoted.reserve(data.size() + 2);
+  AppendJsonString(quoted, data);
+  BuildReplyJson(flag, quoted, flagMsg, out);
 }
 
 void BuildRequestJson(const CommandRequest& request, std::string& out) {
-  Json::Value text(Json::objectValue);
-  text["name"] = request.name;
-  text["region"] = request.region;
-  text["params"] = request.params;
-  text["type"] = request.type;
-  out = WriteJson(text);
-  ReplaceAll(out, "\n", "");
+  out.clear();
+  AppendRequestJson(out, request);
+}
+
+void AppendRequestJson(std::string& out, const CommandRequest& request) {
+  out.reserve(out.size() + request.name.size() + request.params.size() + request.region.size() +
+              request.type.size() + 48);
+  out.append("{\"name\":");
+  AppendJsonString(out, request.name);
+  out.append(",\"params\":");
+  AppendJsonString(out, request.params);
+  out.append(",\"region\":");
+  AppendJsonString(out, request.region);
+  out.append(",\"type\":");
+  AppendJsonString(out, request.type);
+  out.push_back('}');
 }
 
 std::string NewGuidString() {
@@ -134,11 +112,14 @@ std::string NewGuidString() {
   // Version 4, variant 1, as a freshly generated GUID would carry.
   b[6] = static_cast<unsigned char>((b[6] & 0x0F) | 0x40);
   b[8] = static_cast<unsigned char>((b[8] & 0x3F) | 0x80);
-  unsigned long data1 = (static_cast<unsigned long>(b[0]) << 24) | (b[1] << 16) | (b[2] << 8) | b[3];
-  unsigned data2 = static_cast<unsigned>((b[4] << 8) | b[5]);
-  unsigned data3 = static_cast<unsigned>((b[6] << 8) | b[7]);
-  char text[40];
-  std::snprintf(text, sizeof text, "%08lX%04X%04x%02X%02X%02X%02X%02X%02X%02X%02X", data1, data2,
-                data3, b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  // The printed form of the GUID's fields: all upper case but the third field (bytes 6 and 7).
+  static const char kUpper[] = "0123456789ABCDEF";
+  static const char kLower[] = "0123456789abcdef";
+  std::string text(32, '0');
+  for (int i = 0; i < 16; ++i) {
+    const char* digits = i == 6 || i == 7 ? kLower : kUpper;
+    text[2 * i] = digits[b[i] >> 4];
+    text[2 * i + 1] = digits[b[i] & 0xF];
+  }
   return text;
 }

@@ -27,12 +27,14 @@ Entry g_words[] = {
 
 }  // namespace
 
-Command* CommandFactory::CreateCommand(const CommandRequest& request) const {
+std::unique_ptr<Command> CommandFactory::CreateCommand(const CommandRequest& request) const {
   for (const Entry& entry : g_words) {
     if (strcasecmp(request.name.c_str(), entry.word) == 0 &&
         request.name.size() == std::char_traits<char>::length(entry.word)) {
       if (!entry.create) break;
-      return entry.create(request);
+      std::unique_ptr<Command> command = entry.create(request);
+      command->complete_ = true;
+      return command;
     }
   }
   throw CmdException("未知的命令类型");

@@ -2,18 +2,18 @@
 // each subsystem registers the classes it implements when the program (or a test) starts.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "shell/commands/command.h"
 
-using CommandCreator = Command* (*)(const CommandRequest& request);
+using CommandCreator = std::unique_ptr<Command> (*)(const CommandRequest& request);
 
 class CommandFactory {
  public:
-  // Builds the command for |request.name| (ASCII case ignored, whole word only); the caller owns
-  // it. Throws CmdException("未知的命令类型") for a word that names no registered command, and
+  // Builds the command for |request.name| (ASCII case ignored, whole word only). Throws CmdException("未知的命令类型") for a word that names no registered command, and
   // whatever the command's constructor throws.
-  Command* CreateCommand(const CommandRequest& request) const;
+  std::unique_ptr<Command> CreateCommand(const CommandRequest& request) const;
 
   // Installs the class of one of the fixed words; aborts on a word that is not one of them, as
   // that is a mistake in the program itself.
@@ -21,6 +21,6 @@ class CommandFactory {
 };
 
 template <typename T>
-Command* MakeCommand(const CommandRequest& request) {
-  return new T(request);
+std::unique_ptr<Command> MakeCommand(const CommandRequest& request) {
+  return std::make_unique<T>(request);
 }

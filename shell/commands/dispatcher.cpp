@@ -30,28 +30,64 @@ void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(100)); }
 
 void Sweep(MainDlgState& state) {
   for (auto it = state.runningCommands.begin(); it != state.runningCommands.end();) {
-    Command* command = it->second;
-    if (command && command->IsIdle()) {
+    if (it->second && it->second->IsIdle())
       it = state.runningCommands.erase(it);
-      delete command;
-    } else {
+    else
       ++it;
-    }
   }
+}
+
+// Under the bridge lock: sweeps, then builds the request's command and stores it by its mode.
+// The store owns it; the pointer stays good until the command is idle.
+Command* Admit(MainDlgState& state, const CommandRequest& request) {
+  std::lock_guard<std::recursive_mutex> lock(state.bridgeLock);
+  Sweep(state);
+  if (state.closing) throw NoCommand();
+  int mode = std::atoi(request.type.c_str());
+  if (mode == 0) {
+    std::unique_ptr<Command> command = state.factory.CreateCommand(request);
+    Command* stored = command.get();
+    state.runningCommands.emplace(stored->id, std::move(command));
+    return stored;
+  }
+  if (mode != 1) throw NoCommand();
+  if (Command* previous = state.exclusiveCommand.get()) {
+    Pause();
+    previous->stop();
+    while (!previous->IsIdle()) Pause();
+    state.exclusiveCommand.reset();
+  }
+  state.exclusiveCommand = state.factory.CreateCommand(request);
+  return state.exclusiveCommand.get();
+}
+
+// Runs the command outside the bridge lock and logs its reply under the word as received.
+void Execute(Command& command, const std::string& word, std::string& reply) {
+  try {
+    command.Run(reply);
+  } catch (...) {
+    command.MarkExecuteReturned();
+    throw;
+  }
+  LogInfo(word, reply);
+  // Once marked, another worker may delete the command: nothing here touches it after.
+  command.MarkExecuteReturned();
 }
 
 // A command that failed with CmdException ends its life here, but only if it is still stored:
 // a mode-1 dispatch on another worker may have stopped and deleted it meanwhile.
-void ForgetCommand(MainDlgState& state, const std::string& id, Command* command) {
+void ForgetCommand(MainDlgState& state, const std::string& id, const Command* command) {
   std::lock_guard<std::recursive_mutex> lock(state.bridgeLock);
   auto it = state.runningCommands.find(id);
-  if (it != state.runningCommands.end() && it->second == command) {
+  if (it != state.runningCommands.end() && it->second.get() == command)
     state.runningCommands.erase(it);
-    delete command;
-  } else if (state.exclusiveCommand && state.exclusiveCommand->id == id) {
-    state.exclusiveCommand = nullptr;
-    delete command;
-  }
+  else if (state.exclusiveCommand && state.exclusiveCommand->id == id)
+    state.exclusiveCommand.reset();
+}
+
+void Refuse(const char* tag, const std::string& message, std::string& reply) {
+  LogError(tag, message);
+  BuildCallbackJson(0, "", message, reply);
 }
 
 }  // namespace
@@ -70,71 +106,22 @@ const char* DispatchCmd(const char* region, const char* name, const char* params
 
   Command* command = nullptr;
   std::string command_id;
-  bool locked = false;
   try {
     try {
-      state.bridgeLock.lock();
-      locked = true;
-      Sweep(state);
-      if (state.closing) throw NoCommand();
-      int mode = std::atoi(request.type.c_str());
-      if (mode == 0) {
-        command = state.factory.CreateCommand(request);
-        command_id = command->id;
-        state.runningCommands.emplace(command_id, command);
-      } else if (mode == 1) {
-        if (Command* previous = state.exclusiveCommand) {
-          Pause();
-          previous->stop();
-          while (!previous->IsIdle()) Pause();
-          delete previous;
-          state.exclusiveCommand = nullptr;
-        }
-        command = state.factory.CreateCommand(request);
-        command_id = command->id;
-        state.exclusiveCommand = command;
-      } else {
-        throw NoCommand();
-      }
-      locked = false;
-      state.bridgeLock.unlock();
-
-      try {
-        command->execute(reply);
-      } catch (...) {
-        command->MarkExecuteReturned();
-        throw;
-      }
-      // Once marked, another worker may delete the command: nothing here touches it after.
-      std::string scratch;
-      QLOG_INFO << FormatLogTag(request.name, reply, scratch);
-      command->MarkExecuteReturned();
+      command = Admit(state, request);
+      command_id = command->id;
+      Execute(*command, request.name, reply);
     } catch (const CmdException& e) {
-      if (locked) {
-        locked = false;
-        state.bridgeLock.unlock();
-      }
-      std::string scratch;
-      QLOG_ERROR << FormatLogTag("CmdException", e.getMessage(), scratch);
-      BuildCallbackJson(0, "", e.getMessage(), reply);
+      Refuse("CmdException", e.getMessage(), reply);
       if (command) ForgetCommand(state, command_id, command);
     }
   } catch (const std::bad_alloc&) {
     // Exhaustion is answered like an unknown failure, not with the allocator's own text.
-    if (locked) state.bridgeLock.unlock();
-    std::string scratch;
-    QLOG_ERROR << FormatLogTag("exception", kCatchAll, scratch);
-    BuildCallbackJson(0, "", kCatchAll, reply);
+    Refuse("exception", kCatchAll, reply);
   } catch (const std::exception& e) {
-    if (locked) state.bridgeLock.unlock();
-    std::string scratch;
-    QLOG_ERROR << FormatLogTag("exception", e.what(), scratch);
-    BuildCallbackJson(0, "", e.what(), reply);
+    Refuse("exception", e.what(), reply);
   } catch (...) {
-    if (locked) state.bridgeLock.unlock();
-    std::string scratch;
-    QLOG_ERROR << FormatLogTag("exception", kCatchAll, scratch);
-    BuildCallbackJson(0, "", kCatchAll, reply);
+    Refuse("exception", kCatchAll, reply);
   }
   last_reply.swap(reply);
   return last_reply.c_str();
@@ -143,18 +130,14 @@ const char* DispatchCmd(const char* region, const char* name, const char* params
 void StopAllCommands(MainDlgState& state, const std::function<void()>& waitStep) {
   std::lock_guard<std::recursive_mutex> lock(state.bridgeLock);
   state.closing = true;
-  auto finish = [&](Command* command) {
+  auto finish = [&](std::unique_ptr<Command> command) {
     command->stop();
     while (!command->IsIdle()) waitStep();
-    delete command;
   };
   for (auto it = state.runningCommands.begin(); it != state.runningCommands.end();) {
-    Command* command = it->second;
+    std::unique_ptr<Command> command = std::move(it->second);
     it = state.runningCommands.erase(it);
-    if (command) finish(command);
+    if (command) finish(std::move(command));
   }
-  if (Command* command = state.exclusiveCommand) {
-    state.exclusiveCommand = nullptr;
-    finish(command);
-  }
+  if (state.exclusiveCommand) finish(std::move(state.exclusiveCommand));
 }

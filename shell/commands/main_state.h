@@ -99,11 +99,11 @@ class MainDlgState {
   org_trellik::CVolumeCtrl* volumeCtrl = nullptr;
   CEvaluator* evaluator = nullptr;
 
-  // The dispatcher's state, all under the bridge lock.
+  // The dispatcher's state, all under the bridge lock; the dispatcher owns the commands.
   CommandFactory factory;
   std::recursive_mutex bridgeLock;
-  std::map<std::string, Command*> runningCommands;
-  Command* exclusiveCommand = nullptr;
+  std::map<std::string, std::unique_ptr<Command>> runningCommands;
+  std::unique_ptr<Command> exclusiveCommand;
   bool closing = false;  // the teardown has begun: no command is started any more
 
  private:

@@ -19,17 +19,10 @@ class ConcreteCommandMaximize : public Command {
     Json::Value v;
     if (ParseParams(request, v) && v.isMember("lock")) lock = v["lock"].asBool();
   }
-  ~ConcreteCommandMaximize() override { Log("destructor"); }
   void execute(std::string& reply) override {
-    Log("execute");
     // A second request while full screen changes nothing, and does not lock either.
     if (IMainWindow* window = Window()) window->EnterFullScreen(lock);
     BuildCallbackJson(1, kDone, "", reply);
-    running = false;
-  }
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:
@@ -39,33 +32,19 @@ class ConcreteCommandMaximize : public Command {
 class ConcreteCommandRestore : public Command {
  public:
   explicit ConcreteCommandRestore(const CommandRequest& request) : Command("restore", request) {}
-  ~ConcreteCommandRestore() override { Log("destructor"); }
   void execute(std::string& reply) override {
-    Log("execute");
     if (IMainWindow* window = Window()) window->LeaveFullScreen();
-    running = false;
     BuildCallbackJson(1, kDone, "", reply);
-  }
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 };
 
 class ConcreteCommandClose : public Command {
  public:
   explicit ConcreteCommandClose(const CommandRequest& request) : Command("close", request) {}
-  ~ConcreteCommandClose() override { Log("destructor"); }
   void execute(std::string& reply) override {
-    Log("execute");
     // The reply does not wait for the candidate's answer to the question.
     if (IMainWindow* window = Window()) window->PostClose();
-    running = false;
     BuildCallbackJson(1, kDone, "", reply);
-  }
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 };
 
@@ -75,9 +54,7 @@ class ConcreteCommandDialog : public Command {
     Json::Value v;
     if (ParseParams(request, v)) multiselect = v.get("multiselect", false).asBool();
   }
-  ~ConcreteCommandDialog() override { Log("destructor"); }
   void execute(std::string& reply) override {
-    Log("execute");
     std::vector<std::string> paths;
     IMainWindow* window = Window();
     if (window && window->ChooseFiles(multiselect, paths)) {
@@ -88,11 +65,6 @@ class ConcreteCommandDialog : public Command {
       // Cancelled, or the chooser could not open.
       BuildCallbackJson(1, "[]", "", reply);
     }
-    running = false;
-  }
-  void stop() override {
-    Log("stop");
-    running = false;
   }
 
  private:

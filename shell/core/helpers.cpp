@@ -25,6 +25,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/base/executable_folder.h"
 #include "shell/core/version.h"
 
 extern char** environ;
@@ -41,13 +42,6 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 std::string WithSlash(std::string folder) {
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // Name of the executable of process |pid| as the process list shows it, or "" when the process
@@ -95,83 +89,27 @@ void ForEachOwnProcess(const std::string& exeName, Visit visit) {
 
 }  // namespace
 
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 std::string AnsiToUtf8(const std::string& text) { return CutAtNul(text); }
 std::string Utf8ToAnsi(const std::string& text) { return CutAtNul(text); }
 
-bool NextUtf8CodePoint(const std::string& text, std::size_t& i, char32_t& cp) {
-  if (i >= text.size()) return false;
-  auto c = static_cast<unsigned char>(text[i]);
-  std::size_t len;
-  char32_t value;
-  if (c < 0x80) {
-    value = c;
-    len = 1;
-  } else if ((c & 0xE0) == 0xC0) {
-    value = c & 0x1F;
-    len = 2;
-  } else if ((c & 0xF0) == 0xE0) {
-    value = c & 0x0F;
-    len = 3;
-  } else if ((c & 0xF8) == 0xF0) {
-    value = c & 0x07;
-    len = 4;
-  } else {
-    return false;
-  }
-  if (i + len > text.size()) return false;
-  for (std::size_t k = 1; k < len; ++k) {
-    auto b = static_cast<unsigned char>(text[i + k]);
-    if ((b & 0xC0) != 0x80) return false;
-    value = (value << 6) | (b & 0x3F);
-  }
-  static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < kSmallest[len] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-    return false;
-  cp = value;
-  i += len;
-  return true;
-}
+// The command layer's convention: a NUL or an unconvertible character ends the text.
+constexpr TextConversion kCommandText = {NulCharacter::kEndsText, BadCharacter::kEndsText};
 
-std::wstring NarrowToWide(const std::string& text) {
-  std::wstring out;
-  out.reserve(text.size());
-  std::size_t i = 0;
-  char32_t cp;
-  while (NextUtf8CodePoint(text, i, cp) && cp != 0) out.push_back(static_cast<wchar_t>(cp));
-  return out;
-}
+std::wstring NarrowToWide(const std::string& text) { return ConvertUtf8ToWide(text, kCommandText); }
 
-std::string WideToNarrow(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (wchar_t wc : text) {
-    auto cp = static_cast<char32_t>(wc);
-    if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) break;
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-  }
-  return out;
-}
+std::string WideToNarrow(const std::wstring& text) { return ConvertWideToUtf8(text, kCommandText); }
 
 std::string GetModuleDir() {
-  char path[4096];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return "./";
-  std::string exe(path, static_cast<std::size_t>(n));
-  return exe.substr(0, exe.rfind('/') + 1);
+  std::string folder = ExecutableFolder();
+  return folder.empty() ? "./" : folder;
 }
 
 std::string GetAppDataDir() {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/utf8_text.h"
+
 // --- Text encodings. The narrow "ANSI" texts of the command layer are UTF-8 on this platform,
 // so the ANSI <-> UTF-8 pair only cuts the text at its first NUL. The wide converters translate
 // UTF-8 <-> UTF-32 without touching the process locale, so threads never race on it; an
@@ -15,9 +17,6 @@ std::string AnsiToUtf8(const std::string& text);
 std::string Utf8ToAnsi(const std::string& text);
 std::wstring NarrowToWide(const std::string& text);
 std::string WideToNarrow(const std::wstring& text);
-// Decodes the UTF-8 character at |i| into |cp| and moves |i| behind it; false (|i| unchanged) for
-// a malformed, overlong, surrogate or out-of-range sequence.
-bool NextUtf8CodePoint(const std::string& text, std::size_t& i, char32_t& cp);
 
 // --- Paths and folders. Every folder text ends in "/".
 std::string GetModuleDir();    // the executable's folder
@@ -40,6 +39,8 @@ int SplitPath(const std::string& path, std::vector<std::string>& out);
 // with |failIfExists|, empty path, or parents missing without |withParents|) or the errno of the
 // first folder that could not be made.
 int MakeDirs(const std::string& path, bool failIfExists, bool withParents);
+// The whole file's bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
 // Reads a UTF-8 text file without its byte-order mark, line by line, each line followed by one
 // line feed, appending to |raw|; returns the text. Throws std::runtime_error("打开文件出错") when
 // the file cannot be opened.

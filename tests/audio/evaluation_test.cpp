@@ -30,8 +30,8 @@ int EngineChildren() {
   DIR* proc = opendir("/proc");
   while (dirent* entry = readdir(proc)) {
     if (std::string(entry->d_name).find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(std::string("/proc/") + entry->d_name + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A process of another test may end meanwhile: its file then reads as empty.
+    std::string text = ReadWholeFile(std::string("/proc/") + entry->d_name + "/stat");
     std::size_t close = text.rfind(')');
     if (close == std::string::npos || text.find("(mirvane.exe)") == std::string::npos) continue;
     std::istringstream rest(text.substr(close + 2));

@@ -119,16 +119,11 @@ std::string FuzzDispatch(const std::string& name, const std::string& params,
   // and the next exclusive dispatch would pause before it replaced the exclusive command.
   std::lock_guard<std::recursive_mutex> lock(state.bridgeLock);
   for (auto it = state.runningCommands.begin(); it != state.runningCommands.end();) {
-    if (it->second && it->second->IsIdle()) {
-      delete it->second;
+    if (it->second && it->second->IsIdle())
       it = state.runningCommands.erase(it);
-    } else {
+    else
       ++it;
-    }
   }
-  if (state.exclusiveCommand && state.exclusiveCommand->IsIdle()) {
-    delete state.exclusiveCommand;
-    state.exclusiveCommand = nullptr;
-  }
+  if (state.exclusiveCommand && state.exclusiveCommand->IsIdle()) state.exclusiveCommand.reset();
   return reply;
 }

@@ -42,9 +42,7 @@ class EchoCommand : public Command {
     Json::Value v;
     if (ParseParams(r, v)) text = v["text"].asString();
   }
-  ~EchoCommand() override { Log("destructor"); }
   void execute(std::string& reply) override {
-    Log("execute");
     BuildCallbackJson(1, text, "", reply);
     running = false;
   }
@@ -76,6 +74,7 @@ class BlockingCommand : public Command {
 class LingeringCommand : public Command {
  public:
   explicit LingeringCommand(const CommandRequest& r) : Command("Lingering", r) {}
+  bool RunsOnAfterExecute() const override { return true; }
   void execute(std::string& reply) override { BuildCallbackJson(1, "started", "", reply); }
   void stop() override { running = false; }
 };
@@ -108,8 +107,8 @@ class FailingCommand : public Command {
   std::string params_;
 };
 
-Command* MakeFailing(const CommandRequest& r) {
-  auto* c = new FailingCommand(r);
+std::unique_ptr<Command> MakeFailing(const CommandRequest& r) {
+  auto c = std::make_unique<FailingCommand>(r);
   c->params_ = r.params;
   return c;
 }

@@ -101,3 +101,62 @@ TEST(CommandBase, ParamsParsingAndIdleness) {
     EXPECT_EQ(e.getMessage(), "解析json串参数失败");
   }
 }
+
+// The replies and the request text are written by hand; they must be the JSON writer's own text
+// to the byte for every byte a page could send.
+TEST(Reply, HandWrittenTextsMatchTheJsonWriter) {
+  std::vector<std::string> texts = {"", "操作成功", "a\"b\\c/d", std::string("nul\0x", 5)};
+  std::string every_byte;
+  for (int c = 1; c < 256; ++c) every_byte.push_back(static_cast<char>(c));
+  texts.push_back(every_byte);
+  for (int c = 0; c < 256; ++c) texts.push_back(std::string(1, static_cast<char>(c)) + "x");
+  for (const std::string& text : texts) {
+    Json::Value reply(Json::objectValue);
+    reply["flag"] = 1;
+    reply["data"] = text;
+    reply["flagMsg"] = text;
+    std::string expected = WriteJson(reply);
+    expected.pop_back();  // the writer's final line feed
+    std::string out;
+    BuildCallbackJson(1, text, text, out);
+    ASSERT_EQ(out, expected);
+
+    Json::Value request(Json::objectValue);
+    for (const char* member : {"name", "region", "params", "type"}) request[member] = text;
+    expected = WriteJson(request);
+    expected.pop_back();
+    BuildRequestJson({text, text, text, text}, out);
+    ASSERT_EQ(out, expected);
+  }
+}
+
+namespace {
+
+class ThrowingCommand : public Command {
+ public:
+  explicit ThrowingCommand(const CommandRequest& r) : Command("throwing", r) {}
+  void execute(std::string&) override { throw std::runtime_error("fails"); }
+};
+
+class PlayingCommand : public Command {
+ public:
+  explicit PlayingCommand(const CommandRequest& r) : Command("playing", r) {}
+  bool RunsOnAfterExecute() const override { return true; }
+  void execute(std::string& reply) override { BuildCallbackJson(1, "started", "", reply); }
+};
+
+}  // namespace
+
+TEST(CommandBase, RunClearsTheFlagOnEveryWayOutUnlessTheWorkGoesOn) {
+  std::string reply;
+  ThrowingCommand failing({"x", "r", "", "0"});
+  EXPECT_THROW(failing.Run(reply), std::runtime_error);
+  EXPECT_FALSE(failing.running);
+
+  PlayingCommand playing({"x", "r", "", "0"});
+  playing.Run(reply);
+  EXPECT_EQ(reply, "{\"data\":\"started\",\"flag\":1,\"flagMsg\":\"\"}");
+  EXPECT_TRUE(playing.running);  // until its stop
+  playing.stop();
+  EXPECT_FALSE(playing.running);
+}

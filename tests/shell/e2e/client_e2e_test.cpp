@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "shell/core/helpers.h"
 #include "tests/shell/e2e/client_harness.h"
 
 namespace {
@@ -24,8 +25,7 @@ std::string Config(const std::string& home, bool mutex = false, bool navigationB
 }
 
 bool Gone(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text = ReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
   std::size_t paren = text.rfind(')');
   return text.empty() || (paren != std::string::npos && text.compare(paren + 2, 1, "Z") == 0);
 }

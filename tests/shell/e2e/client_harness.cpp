@@ -20,6 +20,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "shell/core/helpers.h"
+
 extern char** environ;
 
 namespace fs = boost::filesystem;
@@ -464,8 +466,8 @@ std::vector<pid_t> ChildrenOf(pid_t parent) {
   while (dirent* entry = readdir(proc)) {
     pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
     if (pid <= 0) continue;
-    std::ifstream in(std::string("/proc/") + entry->d_name + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // A process that ends meanwhile reads as empty.
+    std::string text = ReadWholeFile(std::string("/proc/") + entry->d_name + "/stat");
     std::size_t close_paren = text.rfind(')');
     if (close_paren == std::string::npos) continue;
     std::istringstream rest(text.substr(close_paren + 2));

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "shell/core/helpers.h"
 #include "tests/shell/e2e/client_harness.h"
 #include "tests/support/sound_test_support.h"
 
@@ -30,8 +31,7 @@ std::vector<pid_t> EnginesOf(const std::string& runtime) {
   std::vector<pid_t> engines;
   std::istringstream pids(RunCommand("pgrep -x mirvane.exe || true"));
   for (pid_t pid; pids >> pid;) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/environ", std::ios::binary);
-    std::string env((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string env = ReadWholeFile("/proc/" + std::to_string(pid) + "/environ");
     if (env.find("XDG_RUNTIME_DIR=" + runtime + '\0') != std::string::npos)
       engines.push_back(pid);
   }

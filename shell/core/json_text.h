@@ -1,0 +1,25 @@
+// JSON texts as the program writes and reads them: the compact writer, the parser, JSON string
+// escaping, and the plain text of a value.
+#pragma once
+
+#include <json/json.h>
+
+#include <string>
+#include <string_view>
+
+// Compact JSON text of |value| ending in a line feed, with texts written byte for byte (no
+// \uXXXX escapes), members in name order.
+std::string WriteJson(const Json::Value& value);
+// False for empty or invalid text.
+bool ParseJson(const std::string& text, Json::Value& out);
+// Appends |text| as a JSON string, quoted and escaped byte for byte as WriteJson does it: quotes,
+// backslashes and control characters only.
+void AppendJsonString(std::string& out, std::string_view text);
+
+// Who reads the plain text of a value. A command's parameter reads an array as its elements'
+// JSON texts and every unsigned number in full; a form field of a server request reads an array
+// and an unsigned number above the largest int as the empty text.
+enum class JsonTextFor { kCommand, kFormField };
+// The text of a value: null "null", numbers in decimal (reals in the stream's default notation),
+// a string itself, a boolean "1" or "0", an object the empty text; arrays as |reader| says.
+std::string JsonValueText(const Json::Value& value, JsonTextFor reader);
