@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -57,7 +58,16 @@ std::set<std::string> DocumentedWords() {
   return words;
 }
 
-Command* NoCommand(const CommandRequest&) { return nullptr; }
+// Stands for each command class: the test asks only whether the factory knows a word.
+class WordOnly : public Command {
+ public:
+  explicit WordOnly(const CommandRequest& request) : Command("doc", request) {}
+  void execute(std::string&) override {}
+};
+
+std::unique_ptr<Command> NoCommand(const CommandRequest& request) {
+  return std::make_unique<WordOnly>(request);
+}
 
 bool FactoryKnows(const std::string& word) {
   CommandFactory factory;
