@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "browser_host/text_convert.h"
+#include "platform/base/json_string.h"
 
 namespace bridge_text {
 
@@ -51,46 +52,6 @@ void AppendInteger(std::string& out, int64_t value) {
   char buffer[24];
   int n = g_snprintf(buffer, sizeof buffer, "%" G_GINT64_FORMAT, static_cast<gint64>(value));
   out.append(buffer, static_cast<size_t>(n));
-}
-
-void AppendQuoted(std::string& out, const std::string& text) {
-  static const char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
 }
 
 // A reading position in a name; every step either matches and moves on or fails.
@@ -152,7 +113,7 @@ std::string WriteRequestName(int browserId, int64_t frameId, int funcId,
   out += ",\"funcID\":";
   AppendInteger(out, funcId);
   out += ",\"funcName\":";
-  AppendQuoted(out, funcName);
+  AppendJsonString(out, funcName);
   out += "}\n";
   return out;
 }

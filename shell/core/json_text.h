@@ -7,14 +7,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/base/json_string.h"
+
 // Compact JSON text of |value| ending in a line feed, with texts written byte for byte (no
 // \uXXXX escapes), members in name order.
 std::string WriteJson(const Json::Value& value);
 // False for empty or invalid text.
 bool ParseJson(const std::string& text, Json::Value& out);
-// Appends |text| as a JSON string, quoted and escaped byte for byte as WriteJson does it: quotes,
-// backslashes and control characters only.
-void AppendJsonString(std::string& out, std::string_view text);
 
 // Who reads the plain text of a value. A command's parameter reads an array as its elements'
 // JSON texts and every unsigned number in full; a form field of a server request reads an array
