@@ -18,23 +18,13 @@ std::string Page(const std::string& name, const std::string& body) {
          E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + body + "</body></html>");
 }
 
-Json::Value LastReport() {
-  auto r = E2E::RecordsOf("report");
-  Json::Value v;
-  if (r.empty()) return v;
-  Json::CharReaderBuilder b;
-  std::string errors;
-  std::istringstream in(r.back().params);
-  Json::parseFromStream(b, in, &v, &errors);
-  return v;
-}
 
 // Runs script in the page that reports; returns the report.
 Json::Value Ask(const std::string& script) {
   size_t n = E2E::RecordsOf("report").size();
   KVBExecJS(script.c_str(), "");
   EXPECT_TRUE(E2E::WaitForRecord("report", n + 1));
-  return LastReport();
+  return E2E::LastReport();
 }
 
 std::vector<GtkWindow*> VisibleToplevels() {
@@ -87,7 +77,7 @@ TEST(ClientHandler, PopupsOpenNothingAndTheOpenerStays) {
            "</script>");
   E2E::Run(url, [url] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
-    Json::Value r = LastReport();
+    Json::Value r = E2E::LastReport();
     EXPECT_FALSE(r["opened"].asBool());
     EXPECT_EQ(r["here"].asString(), url);
     EXPECT_EQ(VisibleToplevels().size(), 1u);

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <sstream>
 #include <thread>
 
 #include "browser_host/client_handler.h"
@@ -193,6 +194,17 @@ void E2E::ClearRecords() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_records.clear();
   g_counts.clear();
+}
+
+Json::Value E2E::LastReport() {
+  auto reports = RecordsOf("report");
+  Json::Value value;
+  if (reports.empty()) return value;
+  Json::CharReaderBuilder builder;
+  std::string errors;
+  std::istringstream in(reports.back().params);
+  Json::parseFromStream(builder, in, &value, &errors);
+  return value;
 }
 
 int E2E::loadEnds() { return g_load_ends; }

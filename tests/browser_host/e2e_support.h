@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtk/gtk.h>
+#include <json/json.h>
 
 #include <chrono>
 #include <functional>
@@ -34,6 +35,8 @@ class E2E {
   static size_t CountOf(const std::string& name);
   static bool WaitForRecord(const std::string& name, size_t count = 1, int ms = 10000);
   static void ClearRecords();
+  // The params of the page's latest "report" message, parsed (null when there is none).
+  static Json::Value LastReport();
 
   static int loadEnds();
   static int loadStarts();

@@ -20,15 +20,6 @@ std::string ReadBytes(const std::string& path) {
   return s.str();
 }
 
-Json::Value LastReport() {
-  auto r = E2E::RecordsOf("report");
-  Json::Value v;
-  Json::CharReaderBuilder b;
-  std::string errors;
-  std::istringstream in(r.back().params);
-  Json::parseFromStream(b, in, &v, &errors);
-  return v;
-}
 
 }  // namespace
 
@@ -79,7 +70,7 @@ TEST(PageFiles, TextFilesFoldersAndTheirFailures) {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
     KVBCloseCEFMainBrowser();
   });
-  Json::Value r = LastReport();
+  Json::Value r = E2E::LastReport();
   EXPECT_TRUE(r["write"].isNull());  // undefined
   EXPECT_EQ(ReadBytes(d + "w.txt"), "a\r\nb");
   EXPECT_EQ(r["read"].asString(), "a\nb");

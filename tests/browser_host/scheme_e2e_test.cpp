@@ -127,16 +127,6 @@ uint32_t Checksum(const std::string& bytes) {
   return sum;
 }
 
-Json::Value LastReport() {
-  auto r = E2E::RecordsOf("report");
-  Json::Value v;
-  if (r.empty()) return v;
-  Json::CharReaderBuilder b;
-  std::string errors;
-  std::istringstream in(r.back().params);
-  Json::parseFromStream(b, in, &v, &errors);
-  return v;
-}
 
 const char kProbes[] = R"(
 <script>
@@ -202,10 +192,10 @@ TEST_F(SchemeHost, PagesLoadImagesScriptsRangesAndVideoThroughTheHost) {
   Json::Value r, inside;
   E2E::Run(url, [&] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1, 60000));
-    r = LastReport();
+    r = E2E::LastReport();
     KVBNavigate("qnt://exam/app1/pack.rpk/sub/page");
     ASSERT_TRUE(E2E::WaitForRecord("report", 2, 20000));
-    inside = LastReport();
+    inside = E2E::LastReport();
     KVBCloseCEFMainBrowser();
   });
   ASSERT_FALSE(r.isMember("error")) << r["error"].asString();
