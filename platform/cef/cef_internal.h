@@ -1,14 +1,13 @@
 // Pieces shared by the program's and the web processes' halves of the browser layer.
 #pragma once
 
+#include <JavaScriptCore/JSBase.h>
+
 #include <string>
 #include <vector>
 
 #include "platform/cef/cef_app.h"
 #include "platform/cef/cef_v8.h"
-
-typedef struct _JSCContext JSCContext;
-typedef struct _JSCValue JSCValue;
 
 namespace cef_internal {
 
@@ -24,20 +23,36 @@ const std::vector<Extension>& RegisteredExtensions();
 // native side as they are, with no arguments object to read them back from.
 std::string BindNativeFunctions(const std::string& code, const std::string& dispatcher);
 
-// Script contexts known to the web process, by their JavaScriptCore context.
-CefRefPtr<CefV8Context> AddContext(JSCContext* context, CefRefPtr<CefBrowser> browser,
+// Script contexts known to the web process, by their JavaScriptCore global context.
+CefRefPtr<CefV8Context> AddContext(JSGlobalContextRef context, CefRefPtr<CefBrowser> browser,
                                    CefRefPtr<CefFrame> frame);
-void ForgetContext(JSCContext* context);
-CefRefPtr<CefV8Context> FindContext(JSCContext* context);
-JSCContext* JscOf(const CefRefPtr<CefV8Context>& context);
+void ForgetContext(JSGlobalContextRef context);
+CefRefPtr<CefV8Context> FindContext(JSGlobalContextRef context);
+JSGlobalContextRef JscOf(const CefRefPtr<CefV8Context>& context);
+
+// While a native function runs: its script's context is the current one, and values created
+// meanwhile belong to it.
+class CallingScript {
+ public:
+  explicit CallingScript(JSContextRef context);
+  ~CallingScript();
+  CallingScript(const CallingScript&) = delete;
+  CallingScript& operator=(const CallingScript&) = delete;
+};
 
 // A script context of its own, outside any page (for checks of the value conversions), and
 // the value of a script run in it.
 CefRefPtr<CefV8Context> NewStandaloneContext();
 CefRefPtr<CefV8Value> Evaluate(const CefRefPtr<CefV8Context>& context, const std::string& code);
 
-CefRefPtr<CefV8Value> WrapValue(JSCValue* value);  // takes a new reference
-JSCValue* JscOf(const CefRefPtr<CefV8Value>& value);
+CefRefPtr<CefV8Value> WrapValue(JSContextRef context, JSValueRef value);
+JSValueRef JscOf(const CefRefPtr<CefV8Value>& value);
+
+// Text of a script value as UTF-8 (a NUL ends it); an Error object with |message|; the value of
+// |code| run in |context| under the source name |source| (null when it threw).
+std::string ScriptString(JSContextRef context, JSValueRef value);
+JSValueRef ScriptError(JSContextRef context, const std::string& message);
+JSValueRef RunScript(JSContextRef context, const std::string& code, const std::string& source);
 
 // Messages of the layer itself between the web processes and the program; a page's message
 // name never starts with this byte.

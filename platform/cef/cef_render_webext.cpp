@@ -1,10 +1,12 @@
 // The web-process half of the browser layer: a WebKit web extension that plays the program's
 // renderer. It gives every frame's script context the registered extensions, reports focus
 // changes and sub-frame loads, and carries process messages to and from the program.
+#include <JavaScriptCore/JavaScript.h>
 #include <webkit2/webkit-web-extension.h>
 
 #include <map>
 #include <set>
+#include <string>
 
 #include "platform/cef/cef_app.h"
 #include "platform/cef/cef_internal.h"
@@ -77,7 +79,7 @@ class RenderBrowser : public CefBrowser, public CefRefCounted<RenderBrowser> {
 struct FrameState {
   CefRefPtr<RenderBrowser> browser;
   CefRefPtr<CefFrame> frame;
-  JSCContext* context = nullptr;  // the frame's present script context, owned by the registry
+  JSGlobalContextRef context = nullptr;  // the frame's present script context, held by the registry
 };
 
 std::map<WebKitWebPage*, CefRefPtr<RenderBrowser>> g_browsers;
@@ -94,7 +96,7 @@ class FocusNode : public CefDOMNode, public CefRefCounted<FocusNode> {
 
 void ReleaseContext(FrameState& state) {
   if (!state.context) return;
-  JSCContext* jsc = state.context;
+  JSGlobalContextRef jsc = state.context;
   state.context = nullptr;
   CefRefPtr<CefV8Context> ctx = cef_internal::FindContext(jsc);
   if (ctx && g_handler) g_handler->OnContextReleased(state.browser, state.frame, ctx);
@@ -115,34 +117,40 @@ void SendInternal(const CefRefPtr<RenderBrowser>& browser, const char* name, Web
   args->SetString(0, std::to_string(webkit_frame_get_id(frame)));
   const char* uri = webkit_frame_get_uri(frame);
   args->SetString(1, uri ? uri : "");
-  webkit_web_page_send_message_to_view(
-      browser->page(), webkit_user_message_new(name, CefListToVariant(args)), nullptr, nullptr,
-      nullptr);
+  webkit_web_page_send_message_to_view(browser->page(),
+                                       webkit_user_message_new(name, CefListToVariant(args)),
+                                       nullptr, nullptr, nullptr);
 }
 
-// The dispatcher behind every extension's native functions: (name, this, argument...).
-JSCValue* NativeDispatch(GPtrArray* args, gpointer data) {
-  auto* ext = static_cast<const cef_internal::Extension*>(data);
-  JSCContext* ctx = jsc_context_get_current();
-  if (args->len < 2) return jsc_value_new_undefined(ctx);
-  JSCValue* nameValue = static_cast<JSCValue*>(g_ptr_array_index(args, 0));
-  gchar* name = jsc_value_to_string(nameValue);
-  CefRefPtr<CefV8Value> self =
-      cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
+// The dispatcher behind every extension's native functions: (name, this, argument...). The
+// function object carries its extension.
+JSValueRef NativeDispatch(JSContextRef ctx, JSObjectRef function, JSObjectRef, size_t argc,
+                          const JSValueRef argv[], JSValueRef* exception) {
+  auto* ext = static_cast<const cef_internal::Extension*>(JSObjectGetPrivate(function));
+  if (!ext || argc < 2) return JSValueMakeUndefined(ctx);
+  cef_internal::CallingScript calling(ctx);
+  std::string name = cef_internal::ScriptString(ctx, argv[0]);
+  CefRefPtr<CefV8Value> self = cef_internal::WrapValue(ctx, argv[1]);
   CefV8ValueList arguments;
-  for (guint i = 2; i < args->len; ++i)
-    arguments.push_back(
-        cef_internal::WrapValue(static_cast<JSCValue*>(g_ptr_array_index(args, i))));
+  arguments.reserve(argc - 2);
+  for (size_t i = 2; i < argc; ++i) arguments.push_back(cef_internal::WrapValue(ctx, argv[i]));
   CefRefPtr<CefV8Value> retval;
-  CefString exception;
-  bool handled = ext->handler->Execute(name ? name : "", self, arguments, retval, exception);
-  g_free(name);
-  if (!exception.empty()) {
-    jsc_context_throw(ctx, exception.c_str());
-    return jsc_value_new_undefined(ctx);
+  CefString thrown;
+  bool handled = ext->handler->Execute(name, self, arguments, retval, thrown);
+  if (!thrown.empty()) {
+    *exception = cef_internal::ScriptError(ctx, thrown.ToString());
+    return JSValueMakeUndefined(ctx);
   }
-  if (handled && retval) return JSC_VALUE(g_object_ref(cef_internal::JscOf(retval)));
-  return jsc_value_new_undefined(ctx);
+  // The script holds the value once it is returned; nothing can collect it before.
+  if (handled && retval) return cef_internal::JscOf(retval);
+  return JSValueMakeUndefined(ctx);
+}
+
+// A class for native functions: the object's private data is what the call needs.
+JSClassRef FunctionClass(JSObjectCallAsFunctionCallback call) {
+  JSClassDefinition definition = kJSClassDefinitionEmpty;
+  definition.callAsFunction = call;
+  return JSClassCreate(&definition);
 }
 
 // The layer's own hooks in a frame: focus moves between editable and other elements (also
@@ -165,61 +173,48 @@ const char kFrameScript[] =
     "if(sub)window.addEventListener('load',function(){n('loadend',false);});"
     "})";
 
-struct FrameHook {
-  WebKitFrame* frame;
-};
-
-JSCValue* FrameHookCall(GPtrArray* args, gpointer data) {
-  auto* hook = static_cast<FrameHook*>(data);
-  JSCContext* ctx = jsc_context_get_current();
-  auto it = g_frames.find(hook->frame);
-  if (it == g_frames.end() || args->len < 2) return jsc_value_new_undefined(ctx);
-  gchar* what = jsc_value_to_string(static_cast<JSCValue*>(g_ptr_array_index(args, 0)));
-  bool flag = jsc_value_to_boolean(static_cast<JSCValue*>(g_ptr_array_index(args, 1)));
-  std::string w = what ? what : "";
-  g_free(what);
+// The hook's private data is its frame, looked up (never dereferenced) among the known frames.
+JSValueRef FrameHookCall(JSContextRef ctx, JSObjectRef function, JSObjectRef, size_t argc,
+                         const JSValueRef argv[], JSValueRef*) {
+  auto* frame = static_cast<WebKitFrame*>(JSObjectGetPrivate(function));
+  auto it = g_frames.find(frame);
+  if (it == g_frames.end() || argc < 2) return JSValueMakeUndefined(ctx);
+  std::string what = cef_internal::ScriptString(ctx, argv[0]);
+  bool flag = JSValueToBoolean(ctx, argv[1]);
   FrameState& state = it->second;
-  if (w == "focus") {
+  if (what == "focus") {
     if (g_handler) g_handler->OnFocusedNodeChanged(state.browser, state.frame, new FocusNode(flag));
-  } else if (w == "loadend") {
-    SendInternal(state.browser, cef_internal::kFrameLoadEnd, hook->frame);
+  } else if (what == "loadend") {
+    SendInternal(state.browser, cef_internal::kFrameLoadEnd, frame);
   }
-  return jsc_value_new_undefined(ctx);
+  return JSValueMakeUndefined(ctx);
 }
 
-void InstallInContext(JSCContext* ctx, WebKitFrame* frame) {
-  JSCValue* global = jsc_context_get_global_object(ctx);
+void InstallInContext(JSGlobalContextRef ctx, WebKitFrame* frame) {
+  static JSClassRef dispatcherClass = FunctionClass(NativeDispatch);
+  static JSClassRef hookClass = FunctionClass(FrameHookCall);
+  JSObjectRef global = JSContextGetGlobalObject(ctx);
+  JSStringRef dispatcherName = JSStringCreateWithUTF8CString(cef_internal::kNativeDispatcher);
   for (const auto& ext : cef_internal::RegisteredExtensions()) {
-    JSCValue* fn = jsc_value_new_function_variadic(
-        ctx, cef_internal::kNativeDispatcher, G_CALLBACK(NativeDispatch),
-        const_cast<cef_internal::Extension*>(&ext), nullptr, JSC_TYPE_VALUE);
+    JSObjectRef fn = JSObjectMake(ctx, dispatcherClass, const_cast<cef_internal::Extension*>(&ext));
     // Neither enumerable, writable nor configurable: a page can't replace it.
-    jsc_value_object_define_property_data(global, cef_internal::kNativeDispatcher,
-                                          static_cast<JSCValuePropertyFlags>(0), fn);
-    g_object_unref(fn);
-    std::string code = cef_internal::BindNativeFunctions(ext.code, cef_internal::kNativeDispatcher);
-    JSCValue* r =
-        jsc_context_evaluate_with_source_uri(ctx, code.c_str(), code.size(), ext.name.c_str(), 1);
-    if (r) g_object_unref(r);
-    jsc_context_clear_exception(ctx);
+    JSObjectSetProperty(ctx, global, dispatcherName, fn,
+                        kJSPropertyAttributeReadOnly | kJSPropertyAttributeDontEnum |
+                            kJSPropertyAttributeDontDelete,
+                        nullptr);
+    cef_internal::RunScript(
+        ctx, cef_internal::BindNativeFunctions(ext.code, cef_internal::kNativeDispatcher),
+        ext.name);
   }
-  g_object_unref(global);
+  JSStringRelease(dispatcherName);
 
-  JSCValue* factory = jsc_context_evaluate(ctx, kFrameScript, -1);
-  if (factory && jsc_value_is_function(factory)) {
-    auto* hook = new FrameHook{frame};
-    JSCValue* fn = jsc_value_new_function_variadic(
-        ctx, nullptr, G_CALLBACK(FrameHookCall), hook,
-        [](gpointer p) { delete static_cast<FrameHook*>(p); }, JSC_TYPE_VALUE);
-    JSCValue* sub = jsc_value_new_boolean(ctx, !webkit_frame_is_main_frame(frame));
-    JSCValue* params[] = {fn, sub};
-    JSCValue* r = jsc_value_function_callv(factory, 2, params);
-    if (r) g_object_unref(r);
-    g_object_unref(sub);
-    g_object_unref(fn);
-  }
-  if (factory) g_object_unref(factory);
-  jsc_context_clear_exception(ctx);
+  JSValueRef factory = cef_internal::RunScript(ctx, kFrameScript, std::string());
+  if (!factory || !JSValueIsObject(ctx, factory)) return;
+  JSObjectRef factoryFn = JSValueToObject(ctx, factory, nullptr);
+  if (!JSObjectIsFunction(ctx, factoryFn)) return;
+  JSValueRef params[] = {JSObjectMake(ctx, hookClass, frame),
+                         JSValueMakeBoolean(ctx, !webkit_frame_is_main_frame(frame))};
+  JSObjectCallAsFunction(ctx, factoryFn, nullptr, 2, params, nullptr);
 }
 
 void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame,
@@ -237,11 +232,13 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
   } else {
     ReleaseContext(it->second);
   }
-  JSCContext* ctx = webkit_frame_get_js_context_for_script_world(frame, world);
+  // The script engine's own context: the bridge's calls skip the GLib layer's value objects.
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  JSGlobalContextRef ctx = webkit_frame_get_javascript_context_for_script_world(frame, world);
+  G_GNUC_END_IGNORE_DEPRECATIONS
   if (!ctx) return;
   CefRefPtr<CefV8Context> v8 = cef_internal::AddContext(ctx, b->second, it->second.frame);
   it->second.context = ctx;
-  g_object_unref(ctx);  // the registry holds its own reference
   InstallInContext(ctx, frame);
   if (!webkit_frame_is_main_frame(frame))
     SendInternal(b->second, cef_internal::kFrameLoadStart, frame);

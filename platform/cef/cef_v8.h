@@ -1,4 +1,4 @@
-// Script values and contexts of a web process, over the JavaScriptCore GLib interface.
+// Script values and contexts of a web process, over JavaScriptCore.
 #pragma once
 
 #include <vector>

@@ -1,10 +1,14 @@
-// Script values and contexts over JavaScriptCore's GLib interface.
-#include <jsc/jsc.h>
+// Script values and contexts over JavaScriptCore's C interface. Its values are the engine's own
+// references, protected while a wrapper holds them: no wrapper object per value on the engine's
+// side, which a page's request crosses a dozen times.
+#include <JavaScriptCore/JavaScript.h>
 
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <string_view>
 
+#include "platform/base/utf8_text.h"
 #include "platform/cef/cef_internal.h"
 #include "platform/cef/cef_v8.h"
 
@@ -12,9 +16,9 @@ namespace {
 
 class JscContext : public CefV8Context, public CefRefCounted<JscContext> {
  public:
-  JscContext(JSCContext* ctx, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame)
-      : ctx_(JSC_CONTEXT(g_object_ref(ctx))), browser_(browser), frame_(frame) {}
-  ~JscContext() override { g_object_unref(ctx_); }
+  JscContext(JSGlobalContextRef ctx, CefRefPtr<CefBrowser> browser, CefRefPtr<CefFrame> frame)
+      : ctx_(JSGlobalContextRetain(ctx)), browser_(browser), frame_(frame) {}
+  ~JscContext() override { JSGlobalContextRelease(ctx_); }
 
   CefRefPtr<CefBrowser> GetBrowser() override { return browser_; }
   CefRefPtr<CefFrame> GetFrame() override { return frame_; }
@@ -24,27 +28,32 @@ class JscContext : public CefV8Context, public CefRefCounted<JscContext> {
   bool IsSame(CefRefPtr<CefV8Context> that) override {
     return that && cef_internal::JscOf(that) == ctx_;
   }
-  JSCContext* jsc() const { return ctx_; }
+  JSGlobalContextRef jsc() const { return ctx_; }
 
  private:
-  JSCContext* ctx_;
+  JSGlobalContextRef ctx_;
   CefRefPtr<CefBrowser> browser_;
   CefRefPtr<CefFrame> frame_;
 };
 
 // Every script context of a web process lives on its one thread.
-std::map<JSCContext*, CefRefPtr<JscContext>>& Contexts() {
-  static std::map<JSCContext*, CefRefPtr<JscContext>> map;
+std::map<JSGlobalContextRef, CefRefPtr<JscContext>>& Contexts() {
+  static std::map<JSGlobalContextRef, CefRefPtr<JscContext>> map;
   return map;
 }
 std::vector<CefRefPtr<CefV8Context>>& Entered() {
   static std::vector<CefRefPtr<CefV8Context>> stack;
   return stack;
 }
+// The contexts whose scripts are calling native functions, innermost last.
+std::vector<CefRefPtr<JscContext>>& Calling() {
+  static std::vector<CefRefPtr<JscContext>> stack;
+  return stack;
+}
 
-JSCContext* CurrentJsc() {
-  if (!Entered().empty()) return cef_internal::JscOf(Entered().back());
-  return jsc_context_get_current();
+JscContext* CurrentContext() {
+  if (!Entered().empty()) return static_cast<JscContext*>(Entered().back().get());
+  return Calling().empty() ? nullptr : Calling().back().get();
 }
 
 bool JscContext::Enter() {
@@ -62,178 +71,321 @@ bool JscContext::Exit() {
   return false;
 }
 
+// Text crosses as UTF-16 on the engine's side. A NUL ends the text read from a script, as it
+// always has for the program's callers; a malformed sequence either way becomes U+FFFD.
+std::string Utf8Of(JSStringRef s) {
+  const JSChar* c = JSStringGetCharactersPtr(s);
+  const size_t n = JSStringGetLength(s);
+  std::string out;
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    char32_t cp = c[i];
+    if (cp == 0) break;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+      continue;
+    }
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < n && c[i + 1] >= 0xDC00 && c[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (c[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;
+    }
+    if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return out;
+}
+
+JSStringRef NewJsString(std::string_view text) {
+  std::u16string units;
+  units.reserve(text.size());
+  for (size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    if (!NextUtf8CodePoint(text, i, cp)) {
+      cp = 0xFFFD;
+      ++i;
+    }
+    if (cp >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(cp);
+    }
+  }
+  return JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(units.data()), units.size());
+}
+
+std::string StringOf(JSContextRef ctx, JSValueRef v) {
+  JSStringRef s = JSValueToStringCopy(ctx, v, nullptr);
+  if (!s) return std::string();
+  std::string out = Utf8Of(s);
+  JSStringRelease(s);
+  return out;
+}
+
+JSValueRef MakeString(JSContextRef ctx, std::string_view text) {
+  JSStringRef s = NewJsString(text);
+  JSValueRef v = JSValueMakeString(ctx, s);
+  JSStringRelease(s);
+  return v;
+}
+
+JSStringRef LengthName() {
+  static JSStringRef name = JSStringCreateWithUTF8CString("length");
+  return name;
+}
+
+// Every call into the engine takes its lock, which a native function's script does not hold:
+// the wrapper learns the value's type once and answers the type questions itself.
 class JscValue : public CefV8Value, public CefRefCounted<JscValue> {
  public:
-  explicit JscValue(JSCValue* v) : v_(v) {}  // adopts the reference
-  ~JscValue() override { g_object_unref(v_); }
+  // The value and its context stay alive while the wrapper does.
+  JscValue(CefRefPtr<JscContext> context, JSValueRef v, JSType type)
+      : context_(std::move(context)), ctx_(context_->jsc()), v_(v), type_(type) {
+    if (IsCell()) JSValueProtect(ctx_, v_);
+  }
+  JscValue(CefRefPtr<JscContext> context, JSValueRef v)
+      : JscValue(context, v, JSValueGetType(context->jsc(), v)) {}
+  ~JscValue() override {
+    if (IsCell()) JSValueUnprotect(ctx_, v_);
+  }
 
-  bool IsUndefined() override { return jsc_value_is_undefined(v_); }
-  bool IsNull() override { return jsc_value_is_null(v_); }
-  bool IsBool() override { return jsc_value_is_boolean(v_); }
+  bool IsUndefined() override { return type_ == kJSTypeUndefined; }
+  bool IsNull() override { return type_ == kJSTypeNull; }
+  bool IsBool() override { return type_ == kJSTypeBoolean; }
   bool IsInt() override {
-    if (!jsc_value_is_number(v_)) return false;
-    double d = jsc_value_to_double(v_);
+    if (type_ != kJSTypeNumber) return false;
+    double d = JSValueToNumber(ctx_, v_, nullptr);
     if (!std::isfinite(d) || std::floor(d) != d) return false;
     if (d < INT32_MIN || d > INT32_MAX) return false;
     return !(d == 0 && std::signbit(d));
   }
-  bool IsDouble() override { return jsc_value_is_number(v_); }
-  bool IsString() override { return jsc_value_is_string(v_); }
-  bool IsObject() override { return jsc_value_is_object(v_); }
-  bool IsArray() override { return jsc_value_is_array(v_); }
-  bool IsFunction() override { return jsc_value_is_function(v_); }
+  bool IsDouble() override { return type_ == kJSTypeNumber; }
+  bool IsString() override { return type_ == kJSTypeString; }
+  bool IsObject() override { return type_ == kJSTypeObject; }
+  bool IsArray() override { return type_ == kJSTypeObject && JSValueIsArray(ctx_, v_); }
+  bool IsFunction() override { return Function() != nullptr; }
 
-  bool GetBoolValue() override { return jsc_value_to_boolean(v_); }
-  int GetIntValue() override { return jsc_value_to_int32(v_); }
-  double GetDoubleValue() override { return jsc_value_to_double(v_); }
+  bool GetBoolValue() override { return JSValueToBoolean(ctx_, v_); }
+  int GetIntValue() override {
+    double d = JSValueToNumber(ctx_, v_, nullptr);
+    if (!std::isfinite(d)) return 0;
+    // The script engine's own ToInt32: modulo 2^32.
+    double m = std::fmod(std::trunc(d), 4294967296.0);
+    if (m < 0) m += 4294967296.0;
+    return static_cast<int32_t>(static_cast<uint32_t>(m));
+  }
+  double GetDoubleValue() override { return JSValueToNumber(ctx_, v_, nullptr); }
   CefString GetStringValue() override {
-    if (!jsc_value_is_string(v_)) return CefString();
-    gchar* s = jsc_value_to_string(v_);
-    CefString out(s ? s : "");
-    g_free(s);
-    return out;
+    if (type_ != kJSTypeString) return CefString();
+    return CefString(StringOf(ctx_, v_));
   }
 
   int GetArrayLength() override {
-    if (!jsc_value_is_object(v_)) return 0;
-    JSCValue* len = jsc_value_object_get_property(v_, "length");
-    int n = jsc_value_is_number(len) ? jsc_value_to_int32(len) : 0;
-    g_object_unref(len);
-    return n < 0 ? 0 : n;
+    JSObjectRef o = Object();
+    if (!o) return 0;
+    JSValueRef len = JSObjectGetProperty(ctx_, o, LengthName(), nullptr);
+    if (!len || !JSValueIsNumber(ctx_, len)) return 0;
+    double d = JSValueToNumber(ctx_, len, nullptr);
+    if (!(d > 0)) return 0;
+    return d > INT32_MAX ? INT32_MAX : static_cast<int>(d);
   }
   CefRefPtr<CefV8Value> GetValue(int index) override {
-    if (!jsc_value_is_object(v_) || index < 0) return nullptr;
-    return new JscValue(jsc_value_object_get_property_at_index(v_, index));
+    JSObjectRef o = Object();
+    if (!o || index < 0) return nullptr;
+    JSValueRef v = JSObjectGetPropertyAtIndex(ctx_, o, static_cast<unsigned>(index), nullptr);
+    return v ? new JscValue(context_, v) : nullptr;
   }
   bool SetValue(int index, CefRefPtr<CefV8Value> value) override {
-    if (!jsc_value_is_object(v_) || index < 0 || !value) return false;
-    jsc_value_object_set_property_at_index(v_, index, cef_internal::JscOf(value));
-    return true;
+    JSObjectRef o = Object();
+    if (!o || index < 0 || !value) return false;
+    JSValueRef exception = nullptr;
+    JSObjectSetPropertyAtIndex(ctx_, o, static_cast<unsigned>(index), cef_internal::JscOf(value),
+                               &exception);
+    return exception == nullptr;
   }
 
+  // Called directly, not through the function's "call": a page's replacement of
+  // Function.prototype.call doesn't reach here.
   CefRefPtr<CefV8Value> ExecuteFunction(CefRefPtr<CefV8Value> object,
                                         const CefV8ValueList& arguments) override {
-    if (!jsc_value_is_function(v_)) return nullptr;
-    JSCContext* ctx = jsc_value_get_context(v_);
-    std::vector<JSCValue*> params;
-    JSCValue* self = object ? cef_internal::JscOf(object) : nullptr;
-    JSCValue* undef = nullptr;
-    if (!self) self = undef = jsc_value_new_undefined(ctx);
-    params.push_back(self);
+    JSObjectRef fn = Function();
+    if (!fn) return nullptr;
+    JSObjectRef self = nullptr;
+    if (object && !object->IsUndefined() && !object->IsNull())
+      self = JSValueToObject(ctx_, cef_internal::JscOf(object), nullptr);
+    std::vector<JSValueRef> params;
+    params.reserve(arguments.size());
     for (const auto& a : arguments) params.push_back(cef_internal::JscOf(a));
-    jsc_context_clear_exception(ctx);
-    JSCValue* result = jsc_value_object_invoke_methodv(v_, "call", params.size(), params.data());
-    if (undef) g_object_unref(undef);
-    if (jsc_context_get_exception(ctx)) {
-      jsc_context_clear_exception(ctx);
-      if (result) g_object_unref(result);
-      return nullptr;
-    }
-    return result ? new JscValue(result) : nullptr;
+    JSValueRef exception = nullptr;
+    JSValueRef result =
+        JSObjectCallAsFunction(ctx_, fn, self, params.size(), params.data(), &exception);
+    if (exception || !result) return nullptr;
+    return new JscValue(context_, result);
   }
 
-  JSCValue* jsc() const { return v_; }
+  JSValueRef jsc() const { return v_; }
 
  private:
-  JSCValue* v_;
+  bool IsCell() const {
+    return type_ != kJSTypeUndefined && type_ != kJSTypeNull && type_ != kJSTypeBoolean &&
+           type_ != kJSTypeNumber;
+  }
+  JSObjectRef Object() {
+    if (type_ != kJSTypeObject) return nullptr;
+    if (!object_) object_ = JSValueToObject(ctx_, v_, nullptr);
+    return object_;
+  }
+  JSObjectRef Function() {
+    JSObjectRef o = Object();
+    return o && JSObjectIsFunction(ctx_, o) ? o : nullptr;
+  }
+
+  CefRefPtr<JscContext> context_;
+  JSGlobalContextRef ctx_;
+  JSValueRef v_;
+  JSType type_;
+  JSObjectRef object_ = nullptr;  // v_ as an object, once asked for
 };
 
 CefRefPtr<CefV8Value> JscContext::GetGlobal() {
-  return new JscValue(jsc_context_get_global_object(ctx_));
+  return new JscValue(this, JSContextGetGlobalObject(ctx_), kJSTypeObject);
 }
 
+// A value of |type| made by |make| in the current context.
 template <class F>
-CefRefPtr<CefV8Value> MakeValue(F make) {
-  JSCContext* ctx = CurrentJsc();
-  if (!ctx) return nullptr;
-  return new JscValue(make(ctx));
+CefRefPtr<CefV8Value> MakeValue(JSType type, F make) {
+  JscContext* context = CurrentContext();
+  if (!context) return nullptr;
+  return new JscValue(context, make(context->jsc()), type);
+}
+
+// The registered context of |ctx|'s global object, or one of its own for a context the web
+// process does not know (a standalone one).
+CefRefPtr<JscContext> ContextOf(JSContextRef ctx) {
+  JSGlobalContextRef global = JSContextGetGlobalContext(ctx);
+  auto it = Contexts().find(global);
+  if (it != Contexts().end()) return it->second;
+  return new JscContext(global, nullptr, nullptr);
 }
 
 }  // namespace
 
-CefRefPtr<CefV8Context> cef_internal::AddContext(JSCContext* context, CefRefPtr<CefBrowser> browser,
+cef_internal::CallingScript::CallingScript(JSContextRef ctx) {
+  Calling().push_back(ContextOf(ctx));
+}
+
+cef_internal::CallingScript::~CallingScript() { Calling().pop_back(); }
+
+CefRefPtr<CefV8Context> cef_internal::AddContext(JSGlobalContextRef context,
+                                                 CefRefPtr<CefBrowser> browser,
                                                  CefRefPtr<CefFrame> frame) {
   CefRefPtr<JscContext> c = new JscContext(context, browser, frame);
   Contexts()[context] = c;
   return c;
 }
 
-void cef_internal::ForgetContext(JSCContext* context) { Contexts().erase(context); }
+void cef_internal::ForgetContext(JSGlobalContextRef context) { Contexts().erase(context); }
 
-CefRefPtr<CefV8Context> cef_internal::FindContext(JSCContext* context) {
+CefRefPtr<CefV8Context> cef_internal::FindContext(JSGlobalContextRef context) {
   auto it = Contexts().find(context);
   return it == Contexts().end() ? nullptr : CefRefPtr<CefV8Context>(it->second);
 }
 
-JSCContext* cef_internal::JscOf(const CefRefPtr<CefV8Context>& context) {
+JSGlobalContextRef cef_internal::JscOf(const CefRefPtr<CefV8Context>& context) {
   return context ? static_cast<JscContext*>(context.get())->jsc() : nullptr;
 }
 
-CefRefPtr<CefV8Value> cef_internal::WrapValue(JSCValue* value) {
-  return value ? new JscValue(JSC_VALUE(g_object_ref(value))) : nullptr;
+CefRefPtr<CefV8Value> cef_internal::WrapValue(JSContextRef context, JSValueRef value) {
+  if (!value) return nullptr;
+  JscContext* calling = Calling().empty() ? nullptr : Calling().back().get();
+  if (calling && calling->jsc() == JSContextGetGlobalContext(context))
+    return new JscValue(calling, value);
+  return new JscValue(ContextOf(context), value);
 }
 
-JSCValue* cef_internal::JscOf(const CefRefPtr<CefV8Value>& value) {
+JSValueRef cef_internal::JscOf(const CefRefPtr<CefV8Value>& value) {
   return value ? static_cast<JscValue*>(value.get())->jsc() : nullptr;
 }
 
+std::string cef_internal::ScriptString(JSContextRef context, JSValueRef value) {
+  return StringOf(context, value);
+}
+
+JSValueRef cef_internal::ScriptError(JSContextRef context, const std::string& message) {
+  JSValueRef text = MakeString(context, message);
+  return JSObjectMakeError(context, 1, &text, nullptr);
+}
+
+JSValueRef cef_internal::RunScript(JSContextRef context, const std::string& code,
+                                   const std::string& source) {
+  JSStringRef script = NewJsString(code);
+  JSStringRef url = source.empty() ? nullptr : NewJsString(source);
+  JSValueRef result = JSEvaluateScript(context, script, nullptr, url, 1, nullptr);
+  if (url) JSStringRelease(url);
+  JSStringRelease(script);
+  return result;
+}
+
 CefRefPtr<CefV8Context> cef_internal::NewStandaloneContext() {
-  JSCContext* ctx = jsc_context_new();
+  JSGlobalContextRef ctx = JSGlobalContextCreate(nullptr);
   CefRefPtr<CefV8Context> c = new JscContext(ctx, nullptr, nullptr);
-  g_object_unref(ctx);
+  JSGlobalContextRelease(ctx);
   return c;
 }
 
 CefRefPtr<CefV8Value> cef_internal::Evaluate(const CefRefPtr<CefV8Context>& context,
                                              const std::string& code) {
-  JSCContext* ctx = JscOf(context);
-  if (!ctx) return nullptr;
-  JSCValue* v = jsc_context_evaluate(ctx, code.c_str(), code.size());
-  return v ? new JscValue(v) : nullptr;
+  if (!context) return nullptr;
+  auto* c = static_cast<JscContext*>(context.get());
+  JSValueRef v = RunScript(c->jsc(), code, std::string());
+  return v ? new JscValue(c, v) : nullptr;
 }
 
 CefRefPtr<CefV8Context> CefV8Context::GetCurrentContext() {
-  JSCContext* running = jsc_context_get_current();
-  if (running) {
-    CefRefPtr<CefV8Context> known = cef_internal::FindContext(running);
-    if (known) return known;
-    return new JscContext(running, nullptr, nullptr);
-  }
+  if (!Calling().empty()) return Calling().back();
   if (!Entered().empty()) return Entered().back();
   return nullptr;
 }
 
 CefRefPtr<CefV8Value> CefV8Value::CreateUndefined() {
-  return MakeValue([](JSCContext* c) { return jsc_value_new_undefined(c); });
+  return MakeValue(kJSTypeUndefined, [](JSContextRef c) { return JSValueMakeUndefined(c); });
 }
 CefRefPtr<CefV8Value> CefV8Value::CreateNull() {
-  return MakeValue([](JSCContext* c) { return jsc_value_new_null(c); });
+  return MakeValue(kJSTypeNull, [](JSContextRef c) { return JSValueMakeNull(c); });
 }
 CefRefPtr<CefV8Value> CefV8Value::CreateBool(bool value) {
-  return MakeValue([value](JSCContext* c) { return jsc_value_new_boolean(c, value); });
+  return MakeValue(kJSTypeBoolean,
+                   [value](JSContextRef c) { return JSValueMakeBoolean(c, value); });
 }
 CefRefPtr<CefV8Value> CefV8Value::CreateInt(int value) {
-  return MakeValue([value](JSCContext* c) { return jsc_value_new_number(c, value); });
+  return MakeValue(kJSTypeNumber, [value](JSContextRef c) { return JSValueMakeNumber(c, value); });
 }
 CefRefPtr<CefV8Value> CefV8Value::CreateDouble(double value) {
-  return MakeValue([value](JSCContext* c) { return jsc_value_new_number(c, value); });
+  return MakeValue(kJSTypeNumber, [value](JSContextRef c) { return JSValueMakeNumber(c, value); });
 }
 CefRefPtr<CefV8Value> CefV8Value::CreateString(const CefString& value) {
   const std::string& s = value.ToString();
-  return MakeValue([&s](JSCContext* c) {
-    GBytes* bytes = g_bytes_new(s.data(), s.size());
-    JSCValue* v = jsc_value_new_string_from_bytes(c, bytes);
-    g_bytes_unref(bytes);
-    return v;
-  });
+  return MakeValue(kJSTypeString, [&s](JSContextRef c) { return MakeString(c, s); });
 }
 CefRefPtr<CefV8Value> CefV8Value::CreateArray(int length) {
-  return MakeValue([length](JSCContext* c) {
-    // Built natively: a page may have replaced the global Array.
-    JSCValue* arr = jsc_value_new_array(c, G_TYPE_NONE);
-    JSCValue* n = jsc_value_new_number(c, length < 0 ? 0 : length);
-    jsc_value_object_set_property(arr, "length", n);
-    g_object_unref(n);
-    return arr;
-  });
+  JscContext* context = CurrentContext();
+  if (!context) return nullptr;
+  JSContextRef c = context->jsc();
+  // Built natively: a page may have replaced the global Array.
+  JSObjectRef arr = JSObjectMakeArray(c, 0, nullptr, nullptr);
+  if (!arr) return new JscValue(context, JSValueMakeUndefined(c), kJSTypeUndefined);
+  JSObjectSetProperty(c, arr, LengthName(), JSValueMakeNumber(c, length < 0 ? 0 : length),
+                      kJSPropertyAttributeNone, nullptr);
+  return new JscValue(context, arr, kJSTypeObject);
 }

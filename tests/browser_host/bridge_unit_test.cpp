@@ -1,4 +1,5 @@
 // The pure pieces of the page bridge, without a display.
+#include <JavaScriptCore/JavaScript.h>
 #include <glib.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +17,9 @@
 #include "browser_host/text_convert.h"
 #include "browser_host/key_filter.h"
 #include "platform/cef/cef_internal.h"
+
+// The engine's own full collection, exported for checks like this one.
+extern "C" void JSSynchronousGarbageCollectForDebugging(JSContextRef);
 
 using binding_extension::BindingCommand;
 using binding_extension::ParseBindingCommand;
@@ -302,6 +306,59 @@ TEST(ValueConversion, CallingAFunctionWithItsReceiver) {
       cef_internal::Evaluate(ctx, "(function(){throw new Error('x');})");
   EXPECT_FALSE(thrower->ExecuteFunction(self, {}));
   ctx->Exit();
+}
+
+TEST(ValueConversion, CallsSkipAPageReplacedCall) {
+  CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
+  ctx->Enter();
+  cef_internal::Evaluate(ctx, "Function.prototype.call = function(){ throw new Error('no'); };");
+  CefRefPtr<CefV8Value> f = cef_internal::Evaluate(ctx, "(function(a){return a + 1;})");
+  CefRefPtr<CefV8Value> r = f->ExecuteFunction(nullptr, {CefV8Value::CreateInt(41)});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->GetIntValue(), 42);
+  ctx->Exit();
+}
+
+TEST(ValueConversion, TextCrossesAsUtf8BothWays) {
+  CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
+  ctx->Enter();
+  // Characters outside the basic plane are surrogate pairs in the script.
+  CefRefPtr<CefV8Value> s = CefV8Value::CreateString("a中\xF0\x9F\x98\x80");
+  CefRefPtr<CefV8Value> len =
+      cef_internal::Evaluate(ctx, "(function(s){return s.length;})")->ExecuteFunction(nullptr, {s});
+  EXPECT_EQ(len->GetIntValue(), 4);
+  EXPECT_EQ(s->GetStringValue().ToString(), "a中\xF0\x9F\x98\x80");
+  // Broken text in, replacement characters out; a lone surrogate from a script likewise.
+  EXPECT_EQ(CefV8Value::CreateString("ok\xFFrest\xC3")->GetStringValue().ToString(),
+            "ok\xEF\xBF\xBDrest\xEF\xBF\xBD");
+  EXPECT_EQ(cef_internal::Evaluate(ctx, "'x\\uD800y'")->GetStringValue().ToString(),
+            "x\xEF\xBF\xBDy");
+  // A NUL from a script ends the text, as the program's readers expect.
+  EXPECT_EQ(cef_internal::Evaluate(ctx, "'a\\u0000b'")->GetStringValue().ToString(), "a");
+  EXPECT_EQ(cef_internal::Evaluate(ctx, "5")->GetStringValue().ToString(), "");
+  ctx->Exit();
+}
+
+TEST(ValueConversion, ValuesKeepTheirContextAndObjectsAlive) {
+  CefRefPtr<CefV8Value> kept;
+  JSGlobalContextRef global = nullptr;
+  {
+    CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
+    global = cef_internal::JscOf(ctx);
+    kept = cef_internal::Evaluate(
+        ctx, "(function(){ var o = {n: 7}; return function(){ return o.n; }; })()");
+  }
+  // Only the value holds the context now; garbage and a full collection later, the function
+  // and what it closes over are still there.
+  JSStringRef garbage = JSStringCreateWithUTF8CString(
+      "var a = []; for (var i = 0; i < 100000; ++i) a.push({i: i}); a = null;");
+  JSEvaluateScript(global, garbage, nullptr, nullptr, 1, nullptr);
+  JSStringRelease(garbage);
+  JSSynchronousGarbageCollectForDebugging(global);
+  ASSERT_TRUE(kept->IsFunction());
+  CefRefPtr<CefV8Value> r = kept->ExecuteFunction(nullptr, {});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->GetIntValue(), 7);
 }
 
 TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
