@@ -1,40 +1,32 @@
 #include "browser_host/binding_extension.h"
 
-#include <glib.h>
 #include <json/json.h>
 
 #include <memory>
-#include <mutex>
 
 #include "browser_host/bridge_text.h"
 #include "browser_host/host_callbacks.h"
+#include "browser_host/task_pool.h"
 
 namespace {
 
-void KeTaskThreadProc(gpointer data, gpointer) {
-  std::unique_ptr<Kestrow::Base::KeTask> task(static_cast<Kestrow::Base::KeTask*>(data));
-  task->Run();
-}
-
-GThreadPool* Pool() {
-  static GThreadPool* pool = nullptr;
-  static std::once_flag once;
-  std::call_once(once, [] {
-    // No thread cap: a blocked command never holds up the next one.
-    pool = g_thread_pool_new(KeTaskThreadProc, nullptr, -1, FALSE, nullptr);
-  });
-  return pool;
+TaskPool& Pool() {
+  // No thread cap: a blocked command never holds up the next one. Never destroyed: commands
+  // may still block when the process ends.
+  static TaskPool* pool = new TaskPool(std::chrono::seconds(15));
+  return *pool;
 }
 
 }  // namespace
 
 bool QueueKeTask(Kestrow::Base::KeTask* task, bool) {
-  GThreadPool* pool = Pool();
-  if (!pool || !g_thread_pool_push(pool, task, nullptr)) {
-    delete task;
-    return false;
-  }
-  return true;
+  if (Pool().Push([task] {
+        std::unique_ptr<Kestrow::Base::KeTask> owned(task);
+        owned->Run();
+      }))
+    return true;
+  delete task;
+  return false;
 }
 
 namespace binding_extension {
