@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <charconv>
 #include <climits>
 #include <cstring>
 
@@ -50,8 +51,8 @@ char32_t CharAt(const std::string& text, size_t i, size_t end, size_t& length) {
 
 void AppendInteger(std::string& out, int64_t value) {
   char buffer[24];
-  int n = g_snprintf(buffer, sizeof buffer, "%" G_GINT64_FORMAT, static_cast<gint64>(value));
-  out.append(buffer, static_cast<size_t>(n));
+  std::to_chars_result r = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, r.ptr);
 }
 
 // A reading position in a name; every step either matches and moves on or fails.

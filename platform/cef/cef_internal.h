@@ -31,13 +31,19 @@ CefRefPtr<CefV8Context> FindContext(JSGlobalContextRef context);
 JSGlobalContextRef JscOf(const CefRefPtr<CefV8Context>& context);
 
 // While a native function runs: its script's context is the current one, and values created
-// meanwhile belong to it.
+// meanwhile belong to it. The call's own arguments stay alive in the calling script, so their
+// wrappers protect them only if something keeps them once the call is over.
 class CallingScript {
  public:
   explicit CallingScript(JSContextRef context);
   ~CallingScript();
   CallingScript(const CallingScript&) = delete;
   CallingScript& operator=(const CallingScript&) = delete;
+
+  CefRefPtr<CefV8Value> Argument(JSValueRef value);
+
+ private:
+  std::vector<CefRefPtr<CefV8Value>> arguments_;
 };
 
 // A script context of its own, outside any page (for checks of the value conversions), and
@@ -45,7 +51,6 @@ class CallingScript {
 CefRefPtr<CefV8Context> NewStandaloneContext();
 CefRefPtr<CefV8Value> Evaluate(const CefRefPtr<CefV8Context>& context, const std::string& code);
 
-CefRefPtr<CefV8Value> WrapValue(JSContextRef context, JSValueRef value);
 JSValueRef JscOf(const CefRefPtr<CefV8Value>& value);
 
 // Text of a script value as UTF-8 (a NUL ends it); an Error object with |message|; the value of

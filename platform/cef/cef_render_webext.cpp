@@ -130,10 +130,10 @@ JSValueRef NativeDispatch(JSContextRef ctx, JSObjectRef function, JSObjectRef, s
   if (!ext || argc < 2) return JSValueMakeUndefined(ctx);
   cef_internal::CallingScript calling(ctx);
   std::string name = cef_internal::ScriptString(ctx, argv[0]);
-  CefRefPtr<CefV8Value> self = cef_internal::WrapValue(ctx, argv[1]);
+  CefRefPtr<CefV8Value> self = calling.Argument(argv[1]);
   CefV8ValueList arguments;
   arguments.reserve(argc - 2);
-  for (size_t i = 2; i < argc; ++i) arguments.push_back(cef_internal::WrapValue(ctx, argv[i]));
+  for (size_t i = 2; i < argc; ++i) arguments.push_back(calling.Argument(argv[i]));
   CefRefPtr<CefV8Value> retval;
   CefString thrown;
   bool handled = ext->handler->Execute(name, self, arguments, retval, thrown);

@@ -110,6 +110,12 @@ JSStringRef NewJsString(std::string_view text) {
   std::u16string units;
   units.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      units += static_cast<char16_t>(byte);
+      ++i;
+      continue;
+    }
     char32_t cp = 0;
     if (!NextUtf8CodePoint(text, i, cp)) {
       cp = 0xFFFD;
@@ -149,15 +155,21 @@ JSStringRef LengthName() {
 // the wrapper learns the value's type once and answers the type questions itself.
 class JscValue : public CefV8Value, public CefRefCounted<JscValue> {
  public:
-  // The value and its context stay alive while the wrapper does.
-  JscValue(CefRefPtr<JscContext> context, JSValueRef v, JSType type)
+  // The value and its context stay alive while the wrapper does, unless |borrowed|: something
+  // else holds the value until Keep() is called.
+  JscValue(CefRefPtr<JscContext> context, JSValueRef v, JSType type, bool borrowed = false)
       : context_(std::move(context)), ctx_(context_->jsc()), v_(v), type_(type) {
-    if (IsCell()) JSValueProtect(ctx_, v_);
+    if (!borrowed) Keep();
   }
-  JscValue(CefRefPtr<JscContext> context, JSValueRef v)
-      : JscValue(context, v, JSValueGetType(context->jsc(), v)) {}
+  JscValue(CefRefPtr<JscContext> context, JSValueRef v, bool borrowed = false)
+      : JscValue(context, v, JSValueGetType(context->jsc(), v), borrowed) {}
   ~JscValue() override {
-    if (IsCell()) JSValueUnprotect(ctx_, v_);
+    if (protected_) JSValueUnprotect(ctx_, v_);
+  }
+  void Keep() {
+    if (protected_ || !IsCell()) return;
+    JSValueProtect(ctx_, v_);
+    protected_ = true;
   }
 
   bool IsUndefined() override { return type_ == kJSTypeUndefined; }
@@ -256,6 +268,7 @@ class JscValue : public CefV8Value, public CefRefCounted<JscValue> {
   JSValueRef v_;
   JSType type_;
   JSObjectRef object_ = nullptr;  // v_ as an object, once asked for
+  bool protected_ = false;
 };
 
 CefRefPtr<CefV8Value> JscContext::GetGlobal() {
@@ -285,7 +298,18 @@ cef_internal::CallingScript::CallingScript(JSContextRef ctx) {
   Calling().push_back(ContextOf(ctx));
 }
 
-cef_internal::CallingScript::~CallingScript() { Calling().pop_back(); }
+cef_internal::CallingScript::~CallingScript() {
+  // Still inside the call: an argument kept beyond it is protected before the script goes on.
+  for (const auto& a : arguments_)
+    if (a->GetRefCt() > 1) static_cast<JscValue*>(a.get())->Keep();
+  Calling().pop_back();
+}
+
+CefRefPtr<CefV8Value> cef_internal::CallingScript::Argument(JSValueRef value) {
+  CefRefPtr<CefV8Value> wrapper = new JscValue(Calling().back(), value, true);
+  arguments_.push_back(wrapper);
+  return wrapper;
+}
 
 CefRefPtr<CefV8Context> cef_internal::AddContext(JSGlobalContextRef context,
                                                  CefRefPtr<CefBrowser> browser,
@@ -304,14 +328,6 @@ CefRefPtr<CefV8Context> cef_internal::FindContext(JSGlobalContextRef context) {
 
 JSGlobalContextRef cef_internal::JscOf(const CefRefPtr<CefV8Context>& context) {
   return context ? static_cast<JscContext*>(context.get())->jsc() : nullptr;
-}
-
-CefRefPtr<CefV8Value> cef_internal::WrapValue(JSContextRef context, JSValueRef value) {
-  if (!value) return nullptr;
-  JscContext* calling = Calling().empty() ? nullptr : Calling().back().get();
-  if (calling && calling->jsc() == JSContextGetGlobalContext(context))
-    return new JscValue(calling, value);
-  return new JscValue(ContextOf(context), value);
 }
 
 JSValueRef cef_internal::JscOf(const CefRefPtr<CefV8Value>& value) {

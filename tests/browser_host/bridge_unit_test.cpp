@@ -361,6 +361,24 @@ TEST(ValueConversion, ValuesKeepTheirContextAndObjectsAlive) {
   EXPECT_EQ(r->GetIntValue(), 7);
 }
 
+TEST(ValueConversion, ArgumentsKeptBeyondTheCallStayAlive) {
+  CefRefPtr<CefV8Context> ctx = cef_internal::NewStandaloneContext();
+  JSGlobalContextRef global = cef_internal::JscOf(ctx);
+  CefRefPtr<CefV8Value> kept;
+  {
+    cef_internal::CallingScript calling(global);
+    kept = calling.Argument(cef_internal::RunScript(global, "(function(){ return 9; })", ""));
+    calling.Argument(cef_internal::RunScript(global, "({dropped: true})", ""));
+    EXPECT_TRUE(CefV8Context::GetCurrentContext()->IsSame(ctx));
+  }
+  // Nothing in the script holds the function any more: only the wrapper kept after the call.
+  JSSynchronousGarbageCollectForDebugging(global);
+  CefRefPtr<CefV8Value> r = kept->ExecuteFunction(nullptr, {});
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->GetIntValue(), 9);
+  EXPECT_FALSE(CefV8Context::GetCurrentContext());
+}
+
 TEST(ExtensionScript, NativeDeclarationsBecomeCallsOfTheDispatcher) {
   std::string bound = cef_internal::BindNativeFunctions(
       "f=function(a){native function readFileAll();return readFileAll(a);};", "D");
