@@ -3,7 +3,7 @@
 // an "app://" application whose load event fetches a beacon from this program over loopback;
 // the beacon's arrival ends the measurement. Five rounds, each launching both three times.
 // The install is made under $QW_BENCH_DIR (default: the current folder), on a real disk.
-// Run on a display: scripts/xvfb-test build/bin/bench_startup
+// Run on a display: scripts/xvfb-test build/bench/bin/bench_startup
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -91,7 +91,8 @@ class Install {
     char real[PATH_MAX];
     if (!realpath(pattern.c_str(), real)) std::abort();
     root_ = std::string(real) + "/";
-    std::string bin = ExeFolder();
+    // The client's own folder, where the build put it.
+    const std::string bin = QW_CLIENT_DIR;
     if (link((bin + "quellwick").c_str(), (root_ + "quellwick").c_str()) != 0) std::abort();
     for (const char* item : {"Skins", "eval", "webext", "libOrvalis.so", "libQuintrel.so",
                              "libmirvane_transport.so"})
