@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "exam_commands/answer_xml_text.h"
+
 const char kAnswerTemp[] = ".answer.xml.tmp";
 
 namespace {
@@ -110,15 +112,18 @@ AnswerDocumentCache& KeptAnswerDocument() {
 }
 
 bool SaveAnswerDocument(XmlDocPtr doc, const std::string& folder, const std::string& path) {
-  xmlChar* text = nullptr;
-  int size = 0;
-  xmlDocDumpFormatMemoryEnc(doc.get(), &text, &size, "utf-8", 0);
-  if (!text) return false;
+  std::string text;
+  if (!WriteAnswerXml(doc.get(), text)) {
+    xmlChar* dumped = nullptr;
+    int size = 0;
+    xmlDocDumpFormatMemoryEnc(doc.get(), &dumped, &size, "utf-8", 0);
+    if (!dumped) return false;
+    text.assign(reinterpret_cast<const char*>(dumped), static_cast<std::size_t>(size));
+    xmlFree(dumped);
+  }
   FileIdentity written;
   bool identified = false;
-  bool ok = ReplaceFile(folder, path, reinterpret_cast<const char*>(text),
-                        static_cast<std::size_t>(size), written, identified);
-  xmlFree(text);
+  bool ok = ReplaceFile(folder, path, text.data(), text.size(), written, identified);
   if (ok && identified) KeptAnswerDocument().Keep(path, written, std::move(doc));
   return ok;
 }
