@@ -264,9 +264,9 @@ class JscValue : public CefV8Value, public CefRefCounted<JscValue> {
   }
 
   CefRefPtr<JscContext> context_;
-  JSGlobalContextRef ctx_;
-  JSValueRef v_;
-  JSType type_;
+  const JSGlobalContextRef ctx_;  // context_'s, at hand for every call
+  const JSValueRef v_;
+  const JSType type_;
   JSObjectRef object_ = nullptr;  // v_ as an object, once asked for
   bool protected_ = false;
 };
