@@ -1,14 +1,13 @@
 #include "transfer/http_provider.h"
 
-#include <curl/curl.h>
 #include <json/json.h>
 
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 
 #include "shell/core/helpers.h"
 #include "shell/core/json_text.h"
+#include "transfer/curl_library.h"
 #include "transfer/retry_stop.h"
 
 namespace org_trellik {
@@ -16,13 +15,13 @@ namespace org_trellik {
 namespace {
 
 struct EasyDeleter {
-  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+  void operator()(CURL* handle) const { Curl()->easy_cleanup(handle); }
 };
 struct MimeDeleter {
-  void operator()(curl_mime* mime) const { curl_mime_free(mime); }
+  void operator()(curl_mime* mime) const { Curl()->mime_free(mime); }
 };
 struct ListDeleter {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const { Curl()->slist_free_all(list); }
 };
 using Easy = std::unique_ptr<CURL, EasyDeleter>;
 using Mime = std::unique_ptr<curl_mime, MimeDeleter>;
@@ -30,11 +29,10 @@ using HeaderList = std::unique_ptr<curl_slist, ListDeleter>;
 
 enum PartMode { kContentParts = 4, kFilePart = 10 };
 
-// libcurl's global set-up is not safe on two threads at once; every handle is made through here.
+// Null when libcurl cannot be loaded; once a handle exists, Curl() is the library.
 Easy NewEasy() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-  return Easy(curl_easy_init());
+  const CurlLibrary* lib = Curl();
+  return Easy(lib ? lib->easy_init() : nullptr);
 }
 
 // Appends the parts described by the JSON |text| to |mime|.
@@ -53,37 +51,37 @@ void ParsePostParams(curl_mime* mime, const std::string& text, PartMode mode) {
     for (const std::string& name : fields.getMemberNames()) {
       std::string field_name = AnsiToUtf8(name);
       std::string contents = AnsiToUtf8(JsonValueText(fields[name], JsonTextFor::kFormField));
-      curl_mimepart* part = curl_mime_addpart(mime);
-      curl_mime_name(part, field_name.c_str());
-      curl_mime_data(part, contents.data(), contents.size());
+      curl_mimepart* part = Curl()->mime_addpart(mime);
+      Curl()->mime_name(part, field_name.c_str());
+      Curl()->mime_data(part, contents.data(), contents.size());
     }
   } else if (mode == kFilePart) {
     std::string name = fields["name"].asString();
     std::string file = fields["file"].asString();
-    curl_mimepart* part = curl_mime_addpart(mime);
-    curl_mime_name(part, name.c_str());
-    curl_mime_filedata(part, file.c_str());
+    curl_mimepart* part = Curl()->mime_addpart(mime);
+    Curl()->mime_name(part, name.c_str());
+    Curl()->mime_filedata(part, file.c_str());
   }
 }
 
 void ApplyConfig(CURL* handle, const HttpCfg* cfg) {
   if (!cfg) return;
   if (cfg->caInfo) {
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(handle, CURLOPT_CAINFO, cfg->caInfo);
+    Curl()->easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+    Curl()->easy_setopt(handle, CURLOPT_CAINFO, cfg->caInfo);
   } else {
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
-    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    Curl()->easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+    Curl()->easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
   }
-  if (cfg->sslCertType) curl_easy_setopt(handle, CURLOPT_SSLCERTTYPE, cfg->sslCertType);
-  if (cfg->sslCert) curl_easy_setopt(handle, CURLOPT_SSLCERT, cfg->sslCert);
-  if (cfg->keyPasswd) curl_easy_setopt(handle, CURLOPT_KEYPASSWD, cfg->keyPasswd);
-  if (cfg->sslKeyType) curl_easy_setopt(handle, CURLOPT_SSLKEYTYPE, cfg->sslKeyType);
-  if (cfg->sslKey) curl_easy_setopt(handle, CURLOPT_SSLKEY, cfg->sslKey);
-  if (cfg->cookieList) curl_easy_setopt(handle, CURLOPT_COOKIELIST, cfg->cookieList);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, cfg->connectTimeout < 1 ? 30L
+  if (cfg->sslCertType) Curl()->easy_setopt(handle, CURLOPT_SSLCERTTYPE, cfg->sslCertType);
+  if (cfg->sslCert) Curl()->easy_setopt(handle, CURLOPT_SSLCERT, cfg->sslCert);
+  if (cfg->keyPasswd) Curl()->easy_setopt(handle, CURLOPT_KEYPASSWD, cfg->keyPasswd);
+  if (cfg->sslKeyType) Curl()->easy_setopt(handle, CURLOPT_SSLKEYTYPE, cfg->sslKeyType);
+  if (cfg->sslKey) Curl()->easy_setopt(handle, CURLOPT_SSLKEY, cfg->sslKey);
+  if (cfg->cookieList) Curl()->easy_setopt(handle, CURLOPT_COOKIELIST, cfg->cookieList);
+  Curl()->easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, cfg->connectTimeout < 1 ? 30L
                                                      : static_cast<long>(cfg->connectTimeout));
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT,
+  Curl()->easy_setopt(handle, CURLOPT_TIMEOUT,
                    cfg->timeout < 1 ? 30L : static_cast<long>(cfg->timeout));
 }
 
@@ -94,19 +92,19 @@ int Perform(CURL* handle, const HttpCfg* cfg) {
   ApplyConfig(handle, cfg);
   // Pages and servers name the address: only web requests go out, never a local file or another
   // protocol that libcurl knows, also not through a redirect.
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  Curl()->easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  Curl()->easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
   const int retry = cfg ? cfg->retry : 0;
   int attempts = 0;
   CURLcode code = CURLE_ABORTED_BY_CALLBACK;
-  while (!RetryStopRequested() && (code = curl_easy_perform(handle)) != CURLE_OK) {
+  while (!RetryStopRequested() && (code = Curl()->easy_perform(handle)) != CURLE_OK) {
     ++attempts;
     if (attempts >= retry || !PauseBeforeRetry(RetryPauseMs(attempts)))
       return static_cast<int>(code);
   }
   if (code != CURLE_OK) return static_cast<int>(code);
   long status = 0;
-  code = curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+  code = Curl()->easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
   if (code != CURLE_OK) return static_cast<int>(code);
   // A transfer that no HTTP server answered has not succeeded, whatever libcurl made of it.
   if (status == 0) return static_cast<int>(CURLE_WEIRD_SERVER_REPLY);
@@ -121,26 +119,26 @@ int Post(const std::string& url, const std::string& files, const std::string& pa
   Easy handle = NewEasy();
   if (!handle) return 2;
   CURL* h = handle.get();
-  Mime form(curl_mime_init(h));
+  Mime form(Curl()->mime_init(h));
   HeaderList headers;
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  Curl()->easy_setopt(h, CURLOPT_URL, url.c_str());
   if (kind == PostKind::kUpload) {
-    curl_easy_setopt(h, CURLOPT_HEADER, 0L);
+    Curl()->easy_setopt(h, CURLOPT_HEADER, 0L);
     ParsePostParams(form.get(), files, kFilePart);
   } else {
-    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    Curl()->easy_setopt(h, CURLOPT_POST, 1L);
   }
   ParsePostParams(form.get(), params, kContentParts);
   // Always a form, even an empty one: a POST without one would read its body from stdin.
-  curl_easy_setopt(h, CURLOPT_MIMEPOST, form.get());
+  Curl()->easy_setopt(h, CURLOPT_MIMEPOST, form.get());
   if (kind == PostKind::kCompressed) {
-    headers.reset(curl_slist_append(nullptr, "Accept-Encoding:gzip"));
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    headers.reset(Curl()->slist_append(nullptr, "Accept-Encoding:gzip"));
+    Curl()->easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    Curl()->easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
   }
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, userData);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  Curl()->easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
+  Curl()->easy_setopt(h, CURLOPT_WRITEDATA, userData);
+  Curl()->easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   return Perform(h, cfg);
 }
 
@@ -159,10 +157,10 @@ int HttpProvider::getRequest(const std::string& url, void* userData, WriteFuncti
   Easy handle = NewEasy();
   if (!handle) return 2;
   CURL* h = handle.get();
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, userData);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  Curl()->easy_setopt(h, CURLOPT_URL, url.c_str());
+  Curl()->easy_setopt(h, CURLOPT_WRITEFUNCTION, writeFunction);
+  Curl()->easy_setopt(h, CURLOPT_WRITEDATA, userData);
+  Curl()->easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   return Perform(h, cfg);
 }
 
