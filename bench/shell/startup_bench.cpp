@@ -145,16 +145,23 @@ double Launch(const std::vector<std::string>& argv, const std::vector<std::strin
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  // A process group of its own, so that the program and its web processes end together.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   pid_t pid = 0;
   auto start = Clock::now();
-  int rc = posix_spawn(&pid, a[0], &actions, nullptr, a.data(), e.data());
+  int rc = posix_spawn(&pid, a[0], &actions, &attributes, a.data(), e.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) return -1;
   bool arrived = beacon.Wait(30000);
   double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-  kill(pid, SIGKILL);
+  // The next launch starts only when nothing of this one runs any more.
+  kill(-pid, SIGKILL);
   waitpid(pid, nullptr, 0);
-  usleep(200 * 1000);  // the web processes notice their parent is gone
+  for (int i = 0; i < 500 && kill(-pid, 0) == 0; ++i) usleep(10 * 1000);
   return arrived ? ms : -1;
 }
 
