@@ -79,10 +79,10 @@ void ApplyConfig(CURL* handle, const HttpCfg* cfg) {
   if (cfg->sslKeyType) Curl()->easy_setopt(handle, CURLOPT_SSLKEYTYPE, cfg->sslKeyType);
   if (cfg->sslKey) Curl()->easy_setopt(handle, CURLOPT_SSLKEY, cfg->sslKey);
   if (cfg->cookieList) Curl()->easy_setopt(handle, CURLOPT_COOKIELIST, cfg->cookieList);
-  Curl()->easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, cfg->connectTimeout < 1 ? 30L
-                                                     : static_cast<long>(cfg->connectTimeout));
+  Curl()->easy_setopt(handle, CURLOPT_CONNECTTIMEOUT,
+                      cfg->connectTimeout < 1 ? 30L : static_cast<long>(cfg->connectTimeout));
   Curl()->easy_setopt(handle, CURLOPT_TIMEOUT,
-                   cfg->timeout < 1 ? 30L : static_cast<long>(cfg->timeout));
+                      cfg->timeout < 1 ? 30L : static_cast<long>(cfg->timeout));
 }
 
 // Runs the prepared transfer with the configured attempts and turns the outcome into a result.
