@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "bench/common/figures.h"
+#include "platform/base/executable_folder.h"
 
 extern char** environ;
 
@@ -32,14 +33,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kLaunchesPerRound = 3;
-
-std::string ExeFolder() {
-  std::string buf(PATH_MAX, '\0');
-  ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
-  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return std::string();
-  buf.resize(static_cast<size_t>(n));
-  return buf.substr(0, buf.rfind('/') + 1);
-}
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
@@ -109,7 +102,7 @@ class Install {
   }
   ~Install() { std::system(("rm -rf '" + root_ + "'").c_str()); }
   std::string client() const { return root_ + "quellwick"; }
-  std::string floor() const { return ExeFolder() + "startup_floor"; }
+  std::string floor() const { return ExecutableFolder() + "startup_floor"; }
   std::string pageUrl() const { return "file://" + page_; }
 
   // The environment both are launched with.

@@ -2,21 +2,13 @@
 // to its first page (a web extension loaded, about:blank first, then the page) and nothing else.
 // Usage: startup_floor URL
 #include <gtk/gtk.h>
-#include <unistd.h>
 #include <webkit2/webkit2.h>
 
-#include <climits>
 #include <string>
 
-namespace {
+#include "platform/base/executable_folder.h"
 
-std::string ExeFolder() {
-  std::string buf(PATH_MAX, '\0');
-  ssize_t n = readlink("/proc/self/exe", &buf[0], buf.size());
-  if (n <= 0 || static_cast<size_t>(n) >= buf.size()) return std::string();
-  buf.resize(static_cast<size_t>(n));
-  return buf.substr(0, buf.rfind('/') + 1);
-}
+namespace {
 
 struct Road {
   std::string page;
@@ -35,7 +27,7 @@ int main(int argc, char** argv) {
   if (argc < 2 || !gtk_init_check(nullptr, nullptr)) return 1;
   Road road{argv[1]};
   WebKitWebContext* context = webkit_web_context_new();
-  std::string extensions = ExeFolder() + "startup_floor_webext";
+  std::string extensions = ExecutableFolder() + "startup_floor_webext";
   webkit_web_context_set_web_extensions_directory(context, extensions.c_str());
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
   gtk_window_set_default_size(GTK_WINDOW(window), 1018, 729);

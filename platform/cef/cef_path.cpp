@@ -1,18 +1,15 @@
 #include "platform/cef/cef_path.h"
 
-#include <limits.h>
-#include <unistd.h>
-
 #include <string>
+
+#include "platform/base/executable_folder.h"
 
 bool CefGetPath(PathKey key, CefString& path) {
   if (key != PK_DIR_EXE) return false;
-  std::string exe(PATH_MAX, '\0');
-  ssize_t n = readlink("/proc/self/exe", &exe[0], exe.size());
-  if (n <= 0 || static_cast<size_t>(n) >= exe.size()) return false;
-  exe.resize(static_cast<size_t>(n));
-  size_t slash = exe.rfind('/');
-  if (slash == std::string::npos) return false;
-  path = CefString(slash == 0 ? std::string("/") : exe.substr(0, slash));
+  std::string folder = ExecutableFolder();
+  if (folder.empty()) return false;
+  // Without the trailing slash, except for the root itself.
+  if (folder.size() > 1) folder.pop_back();
+  path = CefString(folder);
   return true;
 }
