@@ -379,8 +379,9 @@ gboolean OnKey(GtkWidget*, GdkEventKey* ev, GtkBrowser* b) {
   e.type = KEYEVENT_RAWKEYDOWN;
   if (h->OnPreKeyEvent(b, e, ev, &shortcut)) return TRUE;
   if (ch == 0) return FALSE;
+  // The character event keeps the key's code, as CEF's do on Linux; the character itself is in
+  // |character|. Read as a code, Alt+T's 't' would be 116, which is F5's.
   e.type = KEYEVENT_CHAR;
-  e.windows_key_code = static_cast<int>(ch);
   return h->OnPreKeyEvent(b, e, ev, &shortcut);
 }
 
