@@ -335,11 +335,22 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
   const char* uri = req ? webkit_uri_request_get_uri(req) : "";
   CefRefPtr<CefRequest> request =
       cef_internal::MakeRequest(uri, req ? webkit_uri_request_get_http_headers(req) : nullptr);
-  if (h->OnBeforeResourceLoad(b, MainFrame(b), request)) {
-    webkit_policy_decision_ignore(decision);
-    return TRUE;
-  }
-  return FALSE;
+  // Decided on the IO thread, with the scheme's handlers: the host's resource callbacks never
+  // overlap. WebKit waits for the decision while the reference is held.
+  CefRefPtr<CefBrowser> browser = b;
+  CefRefPtr<CefFrame> frame = MainFrame(b);
+  g_object_ref(decision);
+  cef_internal::PostToIo([h, browser, frame, request, decision]() {
+    bool cancel = h->OnBeforeResourceLoad(browser, frame, request);
+    CefPostTask(TID_UI, [decision, cancel]() {
+      if (cancel)
+        webkit_policy_decision_ignore(decision);
+      else
+        webkit_policy_decision_use(decision);
+      g_object_unref(decision);
+    });
+  });
+  return TRUE;
 }
 
 gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
