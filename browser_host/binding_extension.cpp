@@ -10,6 +10,10 @@
 
 namespace {
 
+// The dispatcher's answer to a command it could not run. A command that no worker can take gets
+// the same, so that the page's callback is called instead of waiting for good.
+const char kNoWorkerReply[] = "{\"data\":\"\",\"flag\":0,\"flagMsg\":\"响应消息命令时出现异常\"}";
+
 TaskPool& Pool() {
   // No thread cap: a blocked command never holds up the next one. Never destroyed: commands
   // may still block when the process ends.
@@ -19,8 +23,10 @@ TaskPool& Pool() {
 
 }  // namespace
 
-bool QueueKeTask(Kestrow::Base::KeTask* task, bool) {
-  if (Pool().Push([task] {
+bool QueueKeTask(Kestrow::Base::KeTask* task, bool) { return QueueKeTask(Pool(), task); }
+
+bool QueueKeTask(TaskPool& pool, Kestrow::Base::KeTask* task) {
+  if (pool.Push([task] {
         std::unique_ptr<Kestrow::Base::KeTask> owned(task);
         owned->Run();
       }))
@@ -75,11 +81,26 @@ void RunBindingCommand(ReplyRoute route, std::string name, std::string region,
   DisptchCmdCallBack dispatch = Callbacks().dispatch.load();
   if (!dispatch) return;
   const char* answer = dispatch(region.c_str(), command.c_str(), params.c_str(), type.c_str());
-  std::string reply = bridge_text::AsWideRoundTrip(answer ? answer : "");
+  SendReply(route, std::move(name), bridge_text::AsWideRoundTrip(answer ? answer : ""));
+}
+
+void SendReply(const ReplyRoute& route, std::string name, std::string reply) {
   CefRefPtr<CefProcessMessage> message = CefProcessMessage::Create(std::move(name));
   message->GetArgumentList()->SetString(0, std::move(reply));
   if (route.reply && route.reply->Send(message)) return;
   route.browser->SendProcessMessage(PID_RENDERER, message);
+}
+
+void QueueBindingCommand(TaskPool& pool, ReplyRoute route, std::string name, BindingCommand c) {
+  std::function<void(ReplyRoute, std::string, std::string, std::string, std::string,
+                     std::string)>
+      f = RunBindingCommand;
+  if (!QueueKeTask(pool, Kestrow::Base::KeTaskFactory::NewTask(f, route, name,
+                                                               std::move(c.region),
+                                                               std::move(c.command),
+                                                               std::move(c.params),
+                                                               std::move(c.type))))
+    SendReply(route, std::move(name), kNoWorkerReply);
 }
 
 bool ProcessMessageDelegate::OnProcessMessageReceived(CefRefPtr<ClientHandler>,
@@ -87,14 +108,8 @@ bool ProcessMessageDelegate::OnProcessMessageReceived(CefRefPtr<ClientHandler>,
                                                       CefRefPtr<CefProcessMessage> message) {
   BindingCommand c;
   if (!ParseBindingCommand(message, c)) return false;
-  std::function<void(ReplyRoute, std::string, std::string, std::string, std::string,
-                     std::string)>
-      f = RunBindingCommand;
-  QueueKeTask(Kestrow::Base::KeTaskFactory::NewTask(
-                  f, ReplyRoute{browser, message->GetReply()}, message->GetName().ToString(),
-                  std::move(c.region), std::move(c.command), std::move(c.params),
-                  std::move(c.type)),
-              false);
+  QueueBindingCommand(Pool(), ReplyRoute{browser, message->GetReply()},
+                      message->GetName().ToString(), std::move(c));
   return true;
 }
 

@@ -51,9 +51,13 @@ class KeTaskFactory {
 }  // namespace Base
 }  // namespace Kestrow
 
+class TaskPool;
+
 // Queues the task on the process-wide pool, which grows with the work (commands block in it);
 // the task is run, then deleted. On failure the task is deleted and false returned.
 bool QueueKeTask(Kestrow::Base::KeTask* task, bool longFunction);
+// The same on |pool|.
+bool QueueKeTask(TaskPool& pool, Kestrow::Base::KeTask* task);
 
 namespace binding_extension {
 
@@ -77,6 +81,11 @@ struct ReplyRoute {
 
 void RunBindingCommand(ReplyRoute route, std::string name, std::string region,
                        std::string command, std::string params, std::string type);
+// Sends |reply| to the page under the request's |name|.
+void SendReply(const ReplyRoute& route, std::string name, std::string reply);
+// Runs the command on a worker of |pool|; one that no worker can take is answered at once with
+// the dispatcher's failure for a command it could not run.
+void QueueBindingCommand(TaskPool& pool, ReplyRoute route, std::string name, BindingCommand c);
 
 class ProcessMessageDelegate : public ClientHandler::ProcessMessageDelegate,
                                public CefRefCounted<ProcessMessageDelegate> {

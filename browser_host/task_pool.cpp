@@ -3,7 +3,17 @@
 #include <system_error>
 #include <thread>
 
-TaskPool::TaskPool(std::chrono::milliseconds idle) : idle_(idle) {}
+bool TaskPool::StartDetachedThread(std::function<void()> body) {
+  try {
+    std::thread(std::move(body)).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  return true;
+}
+
+TaskPool::TaskPool(std::chrono::milliseconds idle, ThreadStarter start)
+    : idle_(idle), start_(std::move(start)) {}
 
 TaskPool::~TaskPool() {
   std::unique_lock<std::mutex> lock(mutex_);
@@ -16,6 +26,8 @@ bool TaskPool::Push(std::function<void()> task) {
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back(std::move(task));
   if (free_ > 0 || CommitWorker()) return true;
+  // Every worker is busy: the first to finish takes the task.
+  if (workers_ > 0) return true;
   queue_.pop_back();
   return false;
 }
@@ -25,11 +37,7 @@ bool TaskPool::CommitWorker() {
     ++wakes_;
     wake_.notify_one();
   } else {
-    try {
-      std::thread(&TaskPool::Work, this).detach();
-    } catch (const std::system_error&) {
-      return false;
-    }
+    if (!start_([this] { Work(); })) return false;
     ++workers_;
   }
   ++free_;

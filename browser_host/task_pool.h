@@ -3,6 +3,7 @@
 // worker is on its way to them, and a worker that takes one first sees that the rest have one.
 // Waking a sleeping thread costs the waker more than a short command costs its worker, so the
 // thread that queues (the browser's UI thread) only wakes one when no worker is on its way.
+// When the system will not give another thread, queued tasks wait for a worker that is busy.
 #pragma once
 
 #include <chrono>
@@ -14,15 +15,20 @@
 
 class TaskPool {
  public:
+  // Starts |body| on a thread of its own; false when the system gives no thread.
+  using ThreadStarter = std::function<bool(std::function<void()> body)>;
+  static bool StartDetachedThread(std::function<void()> body);
+
   // |idle|: how long a sleeping worker waits for work before it ends.
-  explicit TaskPool(std::chrono::milliseconds idle);
+  explicit TaskPool(std::chrono::milliseconds idle, ThreadStarter start = StartDetachedThread);
   // Waits for the tasks under way and ends the workers; queued tasks still run first. The
   // process's own pool is never destroyed: its commands may block at exit.
   ~TaskPool();
   TaskPool(const TaskPool&) = delete;
   TaskPool& operator=(const TaskPool&) = delete;
 
-  // Runs |task| on a worker. False (and |task| not run) when no worker could be started.
+  // Runs |task| on a worker: a new one, or one that is busy now when no thread can be started.
+  // False (and |task| not run) only when there is no worker at all and none could be started.
   bool Push(std::function<void()> task);
 
   // Workers alive now (running, free or asleep).
@@ -34,6 +40,7 @@ class TaskPool {
   bool CommitWorker();
 
   const std::chrono::milliseconds idle_;
+  const ThreadStarter start_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable ended_;

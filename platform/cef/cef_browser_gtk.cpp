@@ -335,11 +335,22 @@ gboolean OnDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
   const char* uri = req ? webkit_uri_request_get_uri(req) : "";
   CefRefPtr<CefRequest> request =
       cef_internal::MakeRequest(uri, req ? webkit_uri_request_get_http_headers(req) : nullptr);
-  if (h->OnBeforeResourceLoad(b, MainFrame(b), request)) {
-    webkit_policy_decision_ignore(decision);
-    return TRUE;
-  }
-  return FALSE;
+  // Decided on the IO thread, with the scheme's handlers: the host's resource callbacks never
+  // overlap. WebKit waits for the decision while the reference is held.
+  CefRefPtr<CefBrowser> browser = b;
+  CefRefPtr<CefFrame> frame = MainFrame(b);
+  g_object_ref(decision);
+  cef_internal::PostToIo([h, browser, frame, request, decision]() {
+    bool cancel = h->OnBeforeResourceLoad(browser, frame, request);
+    CefPostTask(TID_UI, [decision, cancel]() {
+      if (cancel)
+        webkit_policy_decision_ignore(decision);
+      else
+        webkit_policy_decision_use(decision);
+      g_object_unref(decision);
+    });
+  });
+  return TRUE;
 }
 
 gboolean OnContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
@@ -379,8 +390,9 @@ gboolean OnKey(GtkWidget*, GdkEventKey* ev, GtkBrowser* b) {
   e.type = KEYEVENT_RAWKEYDOWN;
   if (h->OnPreKeyEvent(b, e, ev, &shortcut)) return TRUE;
   if (ch == 0) return FALSE;
+  // The character event keeps the key's code, as CEF's do on Linux; the character itself is in
+  // |character|. Read as a code, Alt+T's 't' would be 116, which is F5's.
   e.type = KEYEVENT_CHAR;
-  e.windows_key_code = static_cast<int>(ch);
   return h->OnPreKeyEvent(b, e, ev, &shortcut);
 }
 

@@ -24,8 +24,10 @@ void DisconnectDownloads(WebKitWebContext* context);
 // A request as handlers see it: its URL and a copy of its headers (|headers| may be null).
 CefRefPtr<CefRequest> MakeRequest(const char* url, SoupMessageHeaders* headers);
 
-// Runs |job| on a worker of the layer. The workers have no cap: a job may block (a slow
-// resource handler), and the next one must not wait for it.
-void PostToWorker(std::function<void()> job);
+// Runs |job| on the layer's IO thread, after every job posted before it. Scheme factories,
+// resource handlers and the requests' decisions run there and nowhere else, so a host's resource
+// callbacks never overlap, as a host written for the browser's one IO thread may assume. A slow
+// handler therefore holds up the others, never the window.
+void PostToIo(std::function<void()> job);
 
 }  // namespace cef_internal

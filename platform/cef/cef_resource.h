@@ -3,9 +3,9 @@
 // then the body, read by the browser as it goes.
 //
 // Threads: WebKit asks for a scheme's resources on the main thread; the layer hands each
-// request to workers of its own, where the factory, ProcessRequest, GetResponseHeaders and
-// the body's reads run. A slow handler never blocks the window. No call of one request
-// overlaps another call of the same request.
+// request to its one IO thread, where the factory, ProcessRequest, GetResponseHeaders, the
+// body's reads and Cancel run, one call at a time for all requests. A slow handler never blocks
+// the window.
 #pragma once
 
 #include <cstdint>

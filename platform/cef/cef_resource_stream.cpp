@@ -63,13 +63,14 @@ gssize ReadFn(GInputStream* stream, void* buffer, gsize count, GCancellable* can
   return got < want ? got : want;
 }
 
-// WebKit reads asynchronously. The read runs on a worker of the layer rather than GIO's shared
-// pool, whose few threads a slow host would otherwise tie up for every other GIO user.
+// WebKit reads asynchronously. The read runs on the layer's IO thread, with the handler's other
+// calls, rather than on GIO's shared pool, whose few threads a slow host would otherwise tie up
+// for every other GIO user.
 void ReadAsync(GInputStream* stream, void* buffer, gsize count, int priority,
                GCancellable* cancellable, GAsyncReadyCallback callback, gpointer data) {
   GTask* task = g_task_new(stream, cancellable, callback, data);
   g_task_set_priority(task, priority);
-  cef_internal::PostToWorker([task, buffer, count]() {
+  cef_internal::PostToIo([task, buffer, count]() {
     GError* error = nullptr;
     gssize n = ReadFn(G_INPUT_STREAM(g_task_get_source_object(task)), buffer, count,
                       g_task_get_cancellable(task), &error);
@@ -94,11 +95,14 @@ gboolean CloseFn(GInputStream* stream, GCancellable*, GError**) {
     s->handler = nullptr;
     s->callback = nullptr;
   }
+  // Told on the IO thread, where the handler's other calls run; no read reaches it any more.
   if (handler && !s->ended) {
-    try {
-      handler->Cancel();
-    } catch (...) {
-    }
+    cef_internal::PostToIo([handler]() {
+      try {
+        handler->Cancel();
+      } catch (...) {
+      }
+    });
   }
   return TRUE;
 }

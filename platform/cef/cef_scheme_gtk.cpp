@@ -1,5 +1,5 @@
-// Custom schemes over WebKit: WebKit asks on the main thread, the handlers answer on a worker
-// of the layer, and the answer goes back to WebKit on the main thread.
+// Custom schemes over WebKit: WebKit asks on the main thread, the handlers answer on the
+// layer's IO thread, and the answer goes back to WebKit on the main thread.
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
@@ -69,7 +69,7 @@ class SchemeTask : public CefCallback, public CefRefCounted<SchemeTask> {
       CefPostTask(TID_UI, [request]() { FailRequest(request); });
   }
 
-  // On a worker.
+  // On the IO thread.
   void Run();
 
   void Continue() override { Decide(kContinued); }
@@ -105,7 +105,7 @@ void SchemeTask::Run() {
     handler_ = factory_->Create(nullptr, nullptr, scheme_, cef_request_);
     accepted = handler_ && handler_->ProcessRequest(cef_request_, this);
   } catch (...) {
-    accepted = false;  // nothing may unwind into the worker
+    accepted = false;  // nothing may unwind into the IO thread
   }
   State state;
   {
@@ -129,7 +129,7 @@ void SchemeTask::Decide(State decision) {
     if (processing_) return;
   }
   CefRefPtr<SchemeTask> self = this;
-  cef_internal::PostToWorker([self, decision]() {
+  cef_internal::PostToIo([self, decision]() {
     if (decision == kContinued)
       self->Respond();
     else
@@ -219,19 +219,20 @@ void OnSchemeRequest(WebKitURISchemeRequest* request, gpointer) {
   CefRefPtr<SchemeTask> task = new SchemeTask(
       request, factory,
       cef_internal::MakeRequest(uri, webkit_uri_scheme_request_get_http_headers(request)));
-  cef_internal::PostToWorker([task]() { task->Run(); });
+  cef_internal::PostToIo([task]() { task->Run(); });
 }
 
 }  // namespace
 
-void cef_internal::PostToWorker(std::function<void()> job) {
+void cef_internal::PostToIo(std::function<void()> job) {
+  // One thread of its own, started at once and kept: the jobs run one after another, in order.
   static GThreadPool* pool = g_thread_pool_new(
       [](gpointer data, gpointer) {
         auto* job = static_cast<std::function<void()>*>(data);
         (*job)();
         delete job;
       },
-      nullptr, -1, FALSE, nullptr);
+      nullptr, 1, TRUE, nullptr);
   g_thread_pool_push(pool, new std::function<void()>(std::move(job)), nullptr);
 }
 

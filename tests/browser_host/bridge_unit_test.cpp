@@ -16,6 +16,7 @@
 #include "browser_host/bridge_text.h"
 #include "browser_host/text_convert.h"
 #include "browser_host/key_filter.h"
+#include "browser_host/task_pool.h"
 #include "platform/cef/cef_internal.h"
 
 // The engine's own full collection, exported for checks like this one.
@@ -192,6 +193,31 @@ TEST(PageCommand, RefusedCommands) {
       CefProcessMessage::Create("{\"funcID\":\"1\",\"funcName\":\"a.b\"}\n"), c));
   EXPECT_FALSE(
       ParseBindingCommand(CefProcessMessage::Create("ClientRenderer.FocusedNodeChanged"), c));
+}
+
+namespace {
+
+class CaughtReply : public CefProcessMessageReply, public CefRefCounted<CaughtReply> {
+ public:
+  bool Send(CefRefPtr<CefProcessMessage> reply) override {
+    sent = reply;
+    return true;
+  }
+  CefRefPtr<CefProcessMessage> sent;
+};
+
+}  // namespace
+
+TEST(PageCommand, ACommandNoWorkerCanTakeIsAnsweredUnderItsName) {
+  TaskPool none(std::chrono::seconds(10), [](std::function<void()>) { return false; });
+  CefRefPtr<CaughtReply> reply = new CaughtReply();
+  const std::string name = MakeCallbackInfoJson(1, "SysCmd.close", 2);
+  binding_extension::QueueBindingCommand(none, binding_extension::ReplyRoute{nullptr, reply},
+                                         name, BindingCommand{"SysCmd", "close", "", "0"});
+  ASSERT_TRUE(reply->sent);
+  EXPECT_EQ(reply->sent->GetName().ToString(), name);
+  EXPECT_EQ(reply->sent->GetArgumentList()->GetString(0).ToString(),
+            "{\"data\":\"\",\"flag\":0,\"flagMsg\":\"响应消息命令时出现异常\"}");
 }
 
 TEST(KeyFilter, BackspaceOutsideFieldsAndSystemF5) {

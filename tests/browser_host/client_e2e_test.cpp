@@ -143,6 +143,13 @@ TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
     r = Ask("state()");
     for (const auto& k : r["keys"]) EXPECT_NE(k.asInt(), 116) << "Alt+F5 reached the page";
     EXPECT_NE(ReadLog().find("[DEBUG] press F5..."), std::string::npos);
+
+    // Alt+T types the 't' of F5's code, but is no F5: its key down reaches the page.
+    Keys("alt+t");
+    r = Ask("state()");
+    bool t = false;
+    for (const auto& k : r["keys"]) t |= k.asInt() == 84;
+    EXPECT_TRUE(t) << "Alt+T's key down was swallowed";
     KVBCloseCEFMainBrowser();
   });
 }

@@ -11,7 +11,9 @@
 #include <fstream>
 #include <mutex>
 #include <random>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "browser_host/kvb_api.h"
 #include "tests/browser_host/e2e_support.h"
@@ -32,6 +34,35 @@ struct HostRecord {
 };
 HostRecord g_host;
 
+// Host callbacks under way at once, the most seen, and the threads they ran on.
+struct Overlap {
+  std::atomic<int> inside{0};
+  std::atomic<int> most{0};
+  std::atomic<int> beforeLoads{0};
+  std::mutex lock;
+  std::set<std::thread::id> threads;
+};
+Overlap g_overlap;
+
+class Inside {
+ public:
+  Inside() {
+    int now = ++g_overlap.inside;
+    int most = g_overlap.most;
+    while (now > most && !g_overlap.most.compare_exchange_weak(most, now)) {
+    }
+    std::lock_guard<std::mutex> guard(g_overlap.lock);
+    g_overlap.threads.insert(std::this_thread::get_id());
+  }
+  ~Inside() { --g_overlap.inside; }
+};
+
+bool HostBeforeLoad(const char*) {
+  Inside in;
+  ++g_overlap.beforeLoads;
+  return false;
+}
+
 // Where the host keeps a resource: a package is a folder of that name.
 std::string FileOf(const char* first, const char* package, const char* path) {
   std::string f = first, p = package, r = path;
@@ -44,6 +75,7 @@ bool Ranged(const std::string& path) {
 }
 
 int HostSize(const char* first, const char* package, const char* path) {
+  Inside in;
   {
     std::lock_guard<std::mutex> guard(g_host.lock);
     g_host.onMainThread |= g_thread_self() == g_main_thread;
@@ -55,6 +87,7 @@ int HostSize(const char* first, const char* package, const char* path) {
 
 char* HostContent(const char* first, const char* package, const char* path, int* length, int count,
                   int offset) {
+  Inside in;
   std::string file = FileOf(first, package, path);
   {
     std::lock_guard<std::mutex> guard(g_host.lock);
@@ -70,6 +103,8 @@ char* HostContent(const char* first, const char* package, const char* path, int*
   // A host that takes its time, so that a page can leave in the middle of the body.
   if (std::string(path) == "slow.mp4") g_usleep(5000);
   if (std::string(path) == "late.js") g_usleep(800000);
+  // Long enough for parallel requests to meet in the host if they could.
+  if (std::string(path).rfind("par", 0) == 0) g_usleep(30000);
   *length = 0;
   int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return nullptr;
@@ -170,6 +205,7 @@ class SchemeHost : public ::testing::Test {
     g_root = E2E::TempDir() + "res/";
     KVBRegGetResSizeCallback(HostSize);
     KVBRegLoadResContentCallback(HostContent);
+    KVBRegDoBeforeResourceLoadCallBack(HostBeforeLoad);
   }
 };
 
@@ -250,6 +286,47 @@ TEST_F(SchemeHost, PagesLoadImagesScriptsRangesAndVideoThroughTheHost) {
             g_host.asked.end());
   EXPECT_EQ(std::find(g_host.asked.begin(), g_host.asked.end(), "app1||data.xyz"),
             g_host.asked.end());
+}
+
+// A host may take its resource callbacks for calls of one thread: six fetches of whole files and
+// six of ranges at once, and the page's own load, never enter it twice at the same time.
+TEST_F(SchemeHost, ParallelFetchesEnterTheHostOneAtATime) {
+  for (int i = 0; i < 6; ++i) {
+    Put("app2/par" + std::to_string(i) + ".js", "var v" + std::to_string(i) + "=1;");
+    Put("app2/par" + std::to_string(i) + ".mp4", RandomBytes(100 * 1024, 10 + i));
+  }
+  std::string page = std::string("<html><head>") + kPageHelpers +
+                     "<script>var all=[];for(var i=0;i<6;i++){"
+                     "all.push(fetch('qnt://exam/app2/par'+i+'.js').then(function(x){"
+                     "return x.text();}).then(function(t){return t.length;}));"
+                     "all.push(fetch('qnt://exam/app2/par'+i+'.mp4',{headers:{'Range':'bytes=0-'}})"
+                     ".then(function(x){return x.arrayBuffer();}).then(function(b){"
+                     "return b.byteLength;}));}"
+                     "Promise.all(all).then(report,function(e){report(String(e));});"
+                     "</script></head><body></body></html>";
+  std::string url = "file://" + E2E::WriteFile("parallel.html", page);
+  g_overlap.most = 0;
+  g_overlap.beforeLoads = 0;
+  {
+    std::lock_guard<std::mutex> guard(g_overlap.lock);
+    g_overlap.threads.clear();
+  }
+  Json::Value r;
+  E2E::Run(url, [&] {
+    ASSERT_TRUE(E2E::WaitForRecord("report", 1, 30000));
+    r = E2E::LastReport();
+    KVBCloseCEFMainBrowser();
+  });
+  ASSERT_TRUE(r.isArray()) << r.toStyledString();
+  ASSERT_EQ(r.size(), 12u);
+  for (Json::ArrayIndex i = 0; i < r.size(); i += 2) {
+    EXPECT_EQ(r[i].asInt(), 9);
+    EXPECT_EQ(r[i + 1].asInt(), 100 * 1024);
+  }
+  EXPECT_GT(g_overlap.beforeLoads, 0);
+  EXPECT_EQ(g_overlap.most, 1) << "host callbacks ran at the same time";
+  std::lock_guard<std::mutex> guard(g_overlap.lock);
+  EXPECT_EQ(g_overlap.threads.size(), 1u) << "host callbacks ran on several threads";
 }
 
 int SlowCalls() {
