@@ -255,6 +255,18 @@ std::string UdevDecode(const std::string& text) {
   return out;
 }
 
+std::string UdevRecord(const DiskSources& sources, const DiskLocation& disk) {
+  return ReadWholeFile(sources.udevDataDir + "/b" + std::to_string(disk.major) + ":" +
+                       std::to_string(disk.minor));
+}
+
+// The model as udev wrote it down, blanks and all; for an ATA disk that is the identify data's
+// model.
+std::string UdevModel(const std::string& record) {
+  std::string model = UdevDecode(UdevValue(record, "ID_MODEL_ENC"));
+  return model.empty() ? UdevValue(record, "ID_MODEL") : model;
+}
+
 }  // namespace
 
 std::string MountSourceFor(const std::string& mountInfoText, unsigned major, unsigned minor) {
@@ -325,7 +337,7 @@ bool FillFromNvmeIdentify(const unsigned char* data, std::size_t length, char* b
   return SerialVerdict(buffer);
 }
 
-std::string DecodeDescriptorText(const std::string& input, bool swap) {
+std::string DecodeDescriptorText(const std::string& input) {
   std::string text = input.substr(0, input.find('\0'));
   std::string result;
   bool hex = !text.empty() && text.size() % 2 == 0;
@@ -353,10 +365,6 @@ std::string DecodeDescriptorText(const std::string& input, bool swap) {
         break;
       }
     }
-  }
-  if (swap) {
-    for (std::size_t i = 0; i + 1 < result.size(); i += 2) std::swap(result[i], result[i + 1]);
-    if (result.size() % 2 == 1) result.pop_back();  // exchanged with the terminator
   }
   return TrimWhiteSpace(result);
 }
@@ -445,9 +453,17 @@ bool HardDiskSN_ZeroRights::readSerial(int drive, char* buffer) {
   }
   std::string revision = ReadAttribute(dir + "/device/rev");
   if (revision.empty()) revision = ReadAttribute(dir + "/device/firmware_rev");
-  SetField(ModelField(buffer), DecodeDescriptorText(ReadAttribute(dir + "/device/model"), false));
-  SetField(RevisionField(buffer), DecodeDescriptorText(revision, false));
-  SetField(SerialField(buffer), DecodeDescriptorText(serial, true));
+  std::string model;
+  // Behind libata, sysfs shows the SCSI product field: the identify model cut to 16
+  // characters. udev keeps the whole of it, so the identity matches the device reader's.
+  if (TrimWhiteSpace(ReadAttribute(dir + "/device/vendor")) == "ATA")
+    model = UdevModel(UdevRecord(sources_, disk));
+  if (model.empty()) model = DecodeDescriptorText(ReadAttribute(dir + "/device/model"));
+  SetField(ModelField(buffer), model);
+  SetField(RevisionField(buffer), DecodeDescriptorText(revision));
+  // The kernel gives the serial in order and as the disk stores it; taken as it is, like the
+  // device reader's, it makes the same identity whichever of the two answers.
+  SetField(SerialField(buffer), serial);
   return true;
 }
 
@@ -462,15 +478,12 @@ bool HardDiskSN_Smart::readSerial(int drive, char* buffer) {
 bool HardDiskSN_FakeSCSI::readSerial(int drive, char* buffer) {
   DiskLocation disk;
   if (!Locate(drive, disk) || (disk.major == 0 && disk.minor == 0)) return false;
-  const std::string record = ReadWholeFile(sources_.udevDataDir + "/b" + std::to_string(disk.major) +
-                                      ":" + std::to_string(disk.minor));
+  const std::string record = UdevRecord(sources_, disk);
   if (record.empty()) return false;
   std::string serial = UdevValue(record, "ID_SERIAL_SHORT");
   if (serial.empty()) serial = UdevValue(record, "ID_SERIAL");
-  std::string model = UdevDecode(UdevValue(record, "ID_MODEL_ENC"));
-  if (model.empty()) model = UdevValue(record, "ID_MODEL");
   SetField(SerialField(buffer), serial);
-  SetField(ModelField(buffer), model);
+  SetField(ModelField(buffer), UdevModel(record));
   SetField(RevisionField(buffer), UdevValue(record, "ID_REVISION"));
   return SerialVerdict(buffer);
 }

@@ -57,11 +57,11 @@ bool FillFromAtaIdentify(const unsigned char* data, std::size_t length, char* bu
 // swapping); same verdict.
 bool FillFromNvmeIdentify(const unsigned char* data, std::size_t length, char* buffer);
 
-// One text of the kernel's description of a disk, decoded the way a storage descriptor's texts
-// are: hexadecimal text is turned into the bytes it spells, otherwise printable text is kept as
-// it is (and anything unprintable empties the field); with |swap| each pair of bytes is
-// exchanged (an odd last character is lost); leading and trailing white space is cut.
-std::string DecodeDescriptorText(const std::string& text, bool swap);
+// A model or revision text of the kernel's description of a disk, decoded the way a storage
+// descriptor's texts are: hexadecimal text is turned into the bytes it spells, otherwise
+// printable text is kept as it is (and anything unprintable empties the field); leading and
+// trailing white space is cut.
+std::string DecodeDescriptorText(const std::string& text);
 
 // Runs |query| on a thread of its own and waits for it at most |limit|. A query that overruns is
 // left to finish by itself and its answer is dropped, so a device that does not answer cannot
@@ -92,7 +92,9 @@ class HardDiskSN_AdminRights : public HardDiskCode {
 };
 
 // The kernel's description in sysfs; needs no rights. Succeeds whenever the disk is known there,
-// whatever its texts are.
+// whatever its texts are. Its serial and model are the ones the device reader would find (for
+// an ATA disk the model comes from the udev database), so one disk gives one identity whether
+// or not the program may open the device.
 class HardDiskSN_ZeroRights : public HardDiskCode {
  public:
   using HardDiskCode::HardDiskCode;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/mirvane/engine_codes.h"
+#include "platform/mirvane/json_input.h"
 
 namespace mirvane {
 
@@ -54,11 +55,8 @@ int ReadPaper(const std::string& path, Category category, Paper& paper) {
   std::ostringstream text;
   text << in.rdbuf();
   Json::Value root;
-  Json::CharReaderBuilder builder;
-  std::string errors;
   std::istringstream source(text.str());
-  if (!in || !Json::parseFromStream(builder, source, &root, &errors) || !root.isObject())
-    return kPaperInvalid;
+  if (!in || !ReadBoundedJson(source, root) || !root.isObject()) return kPaperInvalid;
   auto words_of = [](const Json::Value& value, std::vector<std::string>& out) {
     if (!value.isString()) return false;
     out = Words(value.asString());

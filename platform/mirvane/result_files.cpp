@@ -10,6 +10,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/mirvane/json_input.h"
+
 namespace mirvane {
 
 namespace {
@@ -63,10 +65,8 @@ bool ReadUserModel(const std::string& path, std::vector<float>& mean, bool& dama
   if (path.empty() || stat(path.c_str(), &st) != 0) return false;
   std::ifstream in(path, std::ios::binary);
   Json::Value root;
-  Json::CharReaderBuilder builder;
-  std::string errors;
   damaged = true;
-  if (!S_ISREG(st.st_mode) || !in || !Json::parseFromStream(builder, in, &root, &errors) ||
+  if (!S_ISREG(st.st_mode) || !in || !ReadBoundedJson(in, root) ||
       !root.isObject() || !root["cepstral_mean"].isArray())
     return false;
   std::vector<float> values;

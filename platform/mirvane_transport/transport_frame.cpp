@@ -19,6 +19,17 @@ uint32_t GetU32(const std::string& in, std::size_t at) {
   return value;
 }
 
+bool Send(int fd, const std::string& bytes, int flags) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, flags | MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string EncodeFrame(int32_t number, const std::string& text) {
@@ -45,15 +56,10 @@ bool FrameReader::Next(Frame& frame, bool& damaged) {
   return true;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
+bool WriteAll(int fd, const std::string& bytes) { return Send(fd, bytes, 0); }
+
+bool WriteWithoutWaiting(int fd, const std::string& bytes) {
+  return Send(fd, bytes, MSG_DONTWAIT);
 }
 
 }  // namespace mirvane

@@ -34,5 +34,8 @@ class FrameReader {
 // Writes all of |bytes| to the socket, retrying short writes and interruptions; never raises
 // SIGPIPE. False when the connection is gone.
 bool WriteAll(int fd, const std::string& bytes);
+// As WriteAll, but false as soon as the socket has no room left, with part of |bytes| perhaps
+// written.
+bool WriteWithoutWaiting(int fd, const std::string& bytes);
 
 }  // namespace mirvane

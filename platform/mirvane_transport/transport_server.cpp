@@ -19,23 +19,29 @@ namespace {
 struct Client {
   int fd;
   FrameReader reader;
+  bool stalled = false;  // a reply did not fit: the client stopped reading
 };
 
-// False when the client has gone or sent what is no frame of ours.
+// False when the client has gone, sent what is no frame of ours or stopped reading its replies.
 bool Serve(Client& client, const TransportServer::Handler& handler) {
   char buffer[16384];
   ssize_t n = recv(client.fd, buffer, sizeof buffer, 0);
   if (n < 0 && errno == EINTR) return true;
   if (n <= 0) return false;
   client.reader.Append(buffer, static_cast<std::size_t>(n));
-  int fd = client.fd;
-  TransportServer::Reply reply = [fd](int32_t number, const std::string& text) {
-    return WriteAll(fd, EncodeFrame(number, text));
+  // One thread serves every client, so a reply never waits for room: a client that does not
+  // read would hold up all the others. Once a reply is cut short the stream is no longer in
+  // frames, so that client is dropped.
+  TransportServer::Reply reply = [&client](int32_t number, const std::string& text) {
+    if (!client.stalled && !WriteWithoutWaiting(client.fd, EncodeFrame(number, text)))
+      client.stalled = true;
+    return !client.stalled;
   };
   Frame frame;
   bool damaged = false;
-  while (client.reader.Next(frame, damaged)) handler(frame.number, frame.text, reply);
-  return !damaged;
+  while (!client.stalled && client.reader.Next(frame, damaged))
+    handler(frame.number, frame.text, reply);
+  return !damaged && !client.stalled;
 }
 
 }  // namespace
@@ -43,15 +49,27 @@ bool Serve(Client& client, const TransportServer::Handler& handler) {
 TransportServer::~TransportServer() {
   if (listenFd_ < 0) return;
   close(listenFd_);
-  // Remove our socket only while it is still ours: a newer engine may have taken the name.
+  // Remove our socket only while it is still ours: a newer engine may have replaced it with
+  // its own under the same name.
   struct stat st;
-  if (stat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode)) unlink(path_.c_str());
+  if (lstat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_dev == socketDev_ &&
+      st.st_ino == socketIno_)
+    unlink(path_.c_str());
 }
 
 bool TransportServer::Listen(const std::string& endpoint) {
   listenFd_ = ListenEndpoint(endpoint);
   path_ = EndpointPath(endpoint);
-  return listenFd_ >= 0;
+  if (listenFd_ < 0) return false;
+  struct stat st;
+  if (lstat(path_.c_str(), &st) != 0) {
+    close(listenFd_);
+    listenFd_ = -1;
+    return false;
+  }
+  socketDev_ = st.st_dev;
+  socketIno_ = st.st_ino;
+  return true;
 }
 
 void TransportServer::Run(const Handler& handler, const std::function<bool()>& keepGoing) {

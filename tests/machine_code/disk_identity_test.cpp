@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "machine_code/text_rules.h"
 #include "tests/machine_code/canned_tree.h"
 
 namespace {
@@ -155,27 +156,27 @@ TEST(NvmeIdentifyTest, FieldsAreStoredInOrder) {
   EXPECT_STREQ(RevisionField(short_buffer), "");
 }
 
-TEST(DescriptorTextTest, HexadecimalTextIsDecodedSwappedAndTrimmed) {
-  // "  WD-WMA" spelled in hexadecimal, pairs exchanged: "  DWW-AM".
-  EXPECT_EQ(DecodeDescriptorText("202057442d574d41", true), "DWW-AM");
-  EXPECT_EQ(DecodeDescriptorText("202057442D574D41", false), "WD-WMA");
+TEST(DescriptorTextTest, HexadecimalTextIsDecodedAndTrimmed) {
+  // "  WD-WMA" spelled in hexadecimal, in either case.
+  EXPECT_EQ(DecodeDescriptorText("202057442d574d41"), "WD-WMA");
+  EXPECT_EQ(DecodeDescriptorText("202057442D574D41"), "WD-WMA");
   // White space counts as the digit 0; a zero byte ends the text.
-  EXPECT_EQ(DecodeDescriptorText("4142 04344", false), "AB");
+  EXPECT_EQ(DecodeDescriptorText("4142 04344"), "AB");
 }
 
 TEST(DescriptorTextTest, OtherTextIsKeptAsItIs) {
-  EXPECT_EQ(DecodeDescriptorText("4G41", false), "4G41");      // not a hexadecimal digit
-  EXPECT_EQ(DecodeDescriptorText("0141", false), "0141");      // 0x01 is not printable
-  EXPECT_EQ(DecodeDescriptorText("  Samsung SSD  ", false), "Samsung SSD");
-  EXPECT_EQ(DecodeDescriptorText("AB\x01" "C", false), "");    // unprintable: field empty
-  EXPECT_EQ(DecodeDescriptorText("Caf\xC3\xA9", false), "");   // bytes above ASCII too
-  EXPECT_EQ(DecodeDescriptorText("", true), "");
+  EXPECT_EQ(DecodeDescriptorText("4G41"), "4G41");      // not a hexadecimal digit
+  EXPECT_EQ(DecodeDescriptorText("0141"), "0141");      // 0x01 is not printable
+  EXPECT_EQ(DecodeDescriptorText("  Samsung SSD  "), "Samsung SSD");
+  EXPECT_EQ(DecodeDescriptorText("AB\x01" "C"), "");    // unprintable: field empty
+  EXPECT_EQ(DecodeDescriptorText("Caf\xC3\xA9"), "");   // bytes above ASCII too
+  EXPECT_EQ(DecodeDescriptorText(""), "");
 }
 
-TEST(DescriptorTextTest, OddLengthLosesItsLastCharacterWhenSwapped) {
-  EXPECT_EQ(DecodeDescriptorText("ABCDE", true), "BADC");
-  EXPECT_EQ(DecodeDescriptorText("ABCD", true), "BADC");
-  EXPECT_EQ(DecodeDescriptorText("13766312122814546", true), "3167362121824145");
+TEST(DescriptorTextTest, TextKeepsItsOrderAndOddLength) {
+  EXPECT_EQ(DecodeDescriptorText("ABCDE"), "ABCDE");
+  EXPECT_EQ(DecodeDescriptorText("ABCD"), "ABCD");
+  EXPECT_EQ(DecodeDescriptorText("13766312122814546"), "13766312122814546");
 }
 
 TEST(MountInfoTest, FindsTheSourceOfADeviceNumber) {
@@ -278,7 +279,7 @@ TEST_F(DiskTreeTest, ARootOnAVirtualDeviceLeavesThePhysicalDisks) {
   EXPECT_EQ(disks[1].name, "vdb");
 }
 
-TEST_F(DiskTreeTest, SysfsReaderTakesModelRevisionAndSwappedSerial) {
+TEST_F(DiskTreeTest, SysfsReaderTakesModelRevisionAndSerialInOrder) {
   // A SATA disk: the serial comes from the unit serial number page.
   tree.File(diskDir + "/device/model", "Samsung SSD 860 \n");
   tree.File(diskDir + "/device/rev", "4B6Q\n");
@@ -286,13 +287,46 @@ TEST_F(DiskTreeTest, SysfsReaderTakesModelRevisionAndSwappedSerial) {
   HardDiskSN_ZeroRights reader(sources);
   char buffer[kDiskBufferSize] = {};
   ASSERT_TRUE(reader.readSerial(0, buffer));
-  EXPECT_STREQ(SerialField(buffer), "3S1ZBNK0214365");
+  EXPECT_STREQ(SerialField(buffer), "S3Z1NB0K123456X");
   EXPECT_STREQ(ModelField(buffer), "Samsung SSD 860");
   EXPECT_STREQ(RevisionField(buffer), "4B6Q");
-  EXPECT_EQ(Identity(reader), "3S1ZBNK0214365;Samsung SSD 860");
+  EXPECT_EQ(Identity(reader), "S3Z1NB0K123456X;Samsung SSD 860");
   // The second disk (a virtio disk: its serial only, no model).
-  EXPECT_EQ(Identity(reader, 1), "3167362121824145;");
+  EXPECT_EQ(Identity(reader, 1), "13766312122814546;");
   EXPECT_EQ(Identity(reader, 2), "");
+}
+
+TEST_F(DiskTreeTest, OneSataDiskGivesOneIdentityToEveryReader) {
+  // The same disk as the device answers IDENTIFY (as root) and as sysfs and udev describe it
+  // (to everyone): libata's unit serial number page holds the identify serial as the disk stores
+  // it, the SCSI model is the identify model cut to 16 characters.
+  struct Disk {
+    std::string serial, model;
+  };
+  const Disk disks[] = {{"     WD-WCC4N1234567", "WDC WD10EFRX-68FYTN0"},
+                        {"34563456345634563456", "Samsung SSD 860 EVO 500GB"}};
+  const std::string record = "udev/b" + std::to_string(rootMajor) + ":" +
+                             std::to_string(rootMinor + 100);
+  for (const Disk& disk : disks) {
+    CannedAtaReader device(AtaIdentify(disk.serial, "82.00A82", disk.model));
+    const std::string expected = Identity(device);
+    ASSERT_NE(expected, "");
+    std::string encoded;
+    for (char c : disk.model) encoded += c == ' ' ? std::string("\\x20") : std::string(1, c);
+    tree.File(diskDir + "/device/vendor", "ATA     \n");
+    tree.File(diskDir + "/device/model", disk.model.substr(0, 16) + "\n");
+    tree.File(diskDir + "/device/vpd_pg80", std::string("\x00\x80\x00\x14", 4) + disk.serial);
+    tree.File(record, "E:ID_ATA=1\nE:ID_MODEL_ENC=" + encoded + "\nE:ID_SERIAL_SHORT=" +
+                          TrimWhiteSpace(disk.serial) + "\n");
+    HardDiskSN_ZeroRights sysfs(sources);
+    HardDiskSN_FakeSCSI udev(sources);
+    EXPECT_EQ(Identity(sysfs), expected);
+    EXPECT_EQ(Identity(udev), expected);
+  }
+  // Without udev's record the sysfs reader still answers, with the model it has.
+  boost::filesystem::remove(tree.Path(record));
+  HardDiskSN_ZeroRights sysfs(sources);
+  EXPECT_EQ(Identity(sysfs), "34563456345634563456;Samsung SSD 860");
 }
 
 TEST_F(DiskTreeTest, SysfsReaderAnswersEvenWithoutASerial) {

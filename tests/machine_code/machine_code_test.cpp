@@ -112,7 +112,7 @@ TEST(ComputeMachineCodeTest, DiskIdentityGivesKindH) {
   tree.Dir(disk + "/device");
   tree.Link("sys/class/block/vda", disk);
   tree.Link("sys/block/vda", disk);
-  EXPECT_EQ(computeMachineCode(sources), encodeMachineCode("WQ214365;", 'H'));
+  EXPECT_EQ(computeMachineCode(sources), encodeMachineCode("QW123456;", 'H'));
 }
 
 TEST(ComputeMachineCodeTest, AdapterIdentityGivesKindNAndNothingGivesEmpty) {

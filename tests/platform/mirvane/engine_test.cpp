@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -113,6 +114,41 @@ TEST_F(SpeechScoring, FreeAnswerMeetsReferencesAndKeyWords) {
   EXPECT_EQ(bad["keywords_found"].size(), 0u) << bad;
 }
 
+namespace {
+
+// JSON nested two thousand levels deep around |inner|.
+std::string Nested(const std::string& inner) {
+  return std::string(2000, '[') + inner + std::string(2000, ']');
+}
+
+}  // namespace
+
+TEST_F(SpeechScoring, DeeplyNestedPaperOrUserModelIsRefusedNotFatal) {
+  WriteAll(*folder + "deep.json", "{\"text\":" + Nested("\"fox\"") + "}");
+  WriteAll(*folder + "dist.json", "{\"err_code\":0,\"identity\":\"item\",\"score\":95}\n");
+  Json::Value request(Json::objectValue);
+  request["identity"] = "item";
+  request["snd_file"] = *folder + "expected.wav";
+  request["paper_file"] = *folder + "deep.json";
+  request["dist_file"] = *folder + "dist.json";
+  request["category"] = "read_aloud";
+  Scorer scorer(recogniser);
+  Json::Value answer = Parse(scorer.Handle(Json::FastWriter().write(request)));
+  EXPECT_EQ(answer["err_code"].asInt(), kPaperInvalid);
+  // The earlier score does not stay behind looking like this item's.
+  Json::Value dist = Parse(ReadAll(*folder + "dist.json"));
+  EXPECT_EQ(dist["err_code"].asInt(), kPaperInvalid) << dist;
+  EXPECT_EQ(dist["score"].asInt(), 0) << dist;
+
+  // A user model nobody could have written is no model: the item is scored without it and
+  // the file is left as it is.
+  const std::string model = "{\"cepstral_mean\":" + Nested("41.0") + "}";
+  WriteAll(*folder + "deepuser.json", model);
+  Json::Value scored = Score("expected.wav", "read.json", "read_aloud", "deepuser.json");
+  EXPECT_GE(scored["score"].asInt(), 70) << scored;
+  EXPECT_EQ(ReadAll(*folder + "deepuser.json"), model);
+}
+
 TEST_F(SpeechScoring, UserModelCarriesTheCepstralMeanToTheNextItem) {
   Score("expected.wav", "read.json", "read_aloud", "user.json");
   Json::Value model = Parse(ReadAll(*folder + "user.json"));
@@ -159,6 +195,9 @@ TEST_F(SpeechScoring, EngineAnswersHandshakeAndRequestOverTheTransport) {
     shook = g_changed.wait_for(lock, std::chrono::milliseconds(200), [] { return g_answers > 0; });
   }
   ASSERT_TRUE(shook);
+  // A request nested past the reader's limit is refused, and the engine answers the next one.
+  ASSERT_TRUE(client.Send(3, L"{\"identity\":" + std::wstring(2000, L'[') +
+                                 std::wstring(2000, L']') + L"}"));
   std::wstring request = L"{\"identity\":\"问1\",\"snd_file\":\"" +
                          std::wstring(folder->begin(), folder->end()) +
                          L"expected.wav\",\"paper_file\":\"" +
@@ -167,10 +206,13 @@ TEST_F(SpeechScoring, EngineAnswersHandshakeAndRequestOverTheTransport) {
   ASSERT_TRUE(client.Send(3, request));
   {
     std::unique_lock<std::mutex> lock(g_mutex);
-    ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(60), [] {
-      return !g_messages.empty() && g_messages.back().first == 2900;
-    }));
+    auto results = [] {
+      return std::count_if(g_messages.begin(), g_messages.end(),
+                           [](const auto& m) { return m.first == 2900; });
+    };
+    ASSERT_TRUE(g_changed.wait_for(lock, std::chrono::seconds(60), [&] { return results() == 2; }));
     EXPECT_EQ(g_messages.front(), std::make_pair(8888, std::wstring(L"ut")));
+    EXPECT_EQ(g_messages[g_messages.size() - 2].second, L"{\"err_code\":1,\"identity\":\"\"}");
     EXPECT_EQ(g_messages.back().second, L"{\"err_code\":0,\"identity\":\"问1\"}");
   }
   client.Close();

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -211,4 +212,39 @@ TEST_F(TransportTest, ServerDropsAClientThatSendsNoFrames) {
   char c;
   EXPECT_EQ(recv(fd, &c, 1, 0), 0);  // closed by the server
   close(fd);
+}
+
+TEST_F(TransportTest, AnEndingListenerLeavesTheSocketOfANewerOne) {
+  auto older = std::make_unique<EchoServer>("ut_mirvane");
+  EchoServer newer("ut_mirvane");  // replaces the older one's socket file
+  ASSERT_TRUE(newer.listening());
+  older.reset();
+  TransportClient client;
+  ASSERT_TRUE(client.SetParam(L"recv_msg", AddressText(Receive)));
+  ASSERT_TRUE(client.Open(L"ut_mirvane", 0));
+  ASSERT_TRUE(client.Send(8888, L"still there"));
+  ASSERT_TRUE(WaitForMessages(1));
+}
+
+TEST_F(TransportTest, AClientThatNeverReadsIsDroppedAndOthersAreServed) {
+  EchoServer server("ut_mirvane");
+  int idle = ConnectEndpoint("ut_mirvane");
+  ASSERT_GE(idle, 0);
+  // Requests whose echoes far outgrow the socket buffers, from a client that reads none.
+  std::thread flood([idle] {
+    std::string frame = EncodeFrame(3, std::string(64 << 10, 'x'));
+    for (int i = 0; i < 64 && WriteAll(idle, frame); ++i) {
+    }
+  });
+  TransportClient client;
+  ASSERT_TRUE(client.SetParam(L"recv_msg", AddressText(Receive)));
+  ASSERT_TRUE(client.Open(L"ut_mirvane", 0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ASSERT_TRUE(client.Send(8888, L"ut"));
+  bool answered = WaitForMessages(1);
+  // Unblocks the flood and a server stuck on the idle client, whatever the outcome.
+  shutdown(idle, SHUT_RDWR);
+  flood.join();
+  close(idle);
+  EXPECT_TRUE(answered);
 }
