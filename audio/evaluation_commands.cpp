@@ -12,7 +12,8 @@ namespace {
 
 const char kEvaluationFailed[] = "评测过程出现异常";
 
-// The engine's waits poll the stop flag, so a stop ends an evaluation under way.
+// A stop gives up a handshake still awaited and ends the walk before its next item; an
+// evaluation already sent finishes first.
 class EvaluationCommand : public Command {
  public:
   using Command::Command;

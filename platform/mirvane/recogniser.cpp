@@ -120,9 +120,11 @@ Alignment Recogniser::Align(const std::vector<int16_t>& samples,
                             const std::vector<std::string>& words) {
   Alignment result;
   if (words.empty()) return result;
-  std::string grammar = "#JSGF V1.0;\ngrammar expected;\npublic <s> =";
-  for (const std::string& w : words) grammar += " " + w;
-  grammar += ";\n";
+  // The first word, then each further word only after the one before it ("a [b [c]]"): a
+  // reading that stops early meets the words it read, not the whole text squeezed into it.
+  std::string grammar = "#JSGF V1.0;\ngrammar expected;\npublic <s> = " + words.front();
+  for (std::size_t i = 1; i < words.size(); ++i) grammar += " [" + words[i];
+  grammar += std::string(words.size() - 1, ']') + ";\n";
   if (!SetGrammar(grammar) || ps_set_search(decoder_, kAlignSearch) < 0 || !Decode(samples))
     return result;
   int32 best = 0;
@@ -147,7 +149,7 @@ Alignment Recogniser::Align(const std::vector<int16_t>& samples,
     frames += aligned.frames;
     result.words.push_back(aligned);
   }
-  result.aligned = result.words.size() == words.size() && frames > 0;
+  result.aligned = !result.words.empty() && frames > 0;
   result.score = frames > 0 ? total / frames : 0;
   return result;
 }

@@ -17,8 +17,9 @@ struct AlignedWord {
 };
 
 struct Alignment {
-  bool aligned = false;        // false when the speech could not be matched to the text at all
-  double score = 0;            // per frame over all words, as AlignedWord::score
+  bool aligned = false;  // false when the speech could not be matched to the text at all
+  double score = 0;      // per frame over the aligned words, as AlignedWord::score
+  // The opening words of the text that the speech holds.
   std::vector<AlignedWord> words;
 };
 
@@ -37,7 +38,9 @@ class Recogniser {
 
   // The words recognised in 16 kHz mono samples, lower case, separated by single spaces.
   std::string Recognise(const std::vector<int16_t>& samples);
-  // Forced alignment of the samples to |words|; every word must be in the dictionary.
+  // Forced alignment of the samples to the longest opening run of |words| that they hold, so a
+  // reading that stops early is judged on the words it read; every word must be in the
+  // dictionary.
   Alignment Align(const std::vector<int16_t>& samples, const std::vector<std::string>& words);
   bool Knows(const std::string& word) const;
 

@@ -65,6 +65,8 @@ Json::Value ScoreReading(Recogniser& recogniser, const std::vector<int16_t>& sam
   for (const std::string& w : paper.text)
     if (recogniser.Knows(w)) known.push_back(w);
   Alignment alignment = recogniser.Align(samples, known);
+  // The words past the aligned ones were not read: they have no pronunciation to judge.
+  std::size_t read = alignment.aligned ? alignment.words.size() : 0;
 
   Json::Value detail(Json::objectValue);
   Json::Value words(Json::arrayValue);
@@ -74,13 +76,17 @@ Json::Value ScoreReading(Recogniser& recogniser, const std::vector<int16_t>& sam
     word["word"] = paper.text[i];
     word["recognised"] = static_cast<bool>(matched[i]);
     int score = 0;
-    if (recogniser.Knows(paper.text[i]) && alignment.aligned && next < alignment.words.size())
+    if (recogniser.Knows(paper.text[i]) && next < read)
       score = Goodness(alignment.words[next++].score);
     word["score"] = score;
     words.append(word);
   }
-  int pronunciation = alignment.aligned ? Goodness(alignment.score) : 0;
-  detail["score"] = static_cast<int>(std::lround(0.5 * accuracy * 100 + 0.5 * pronunciation));
+  int pronunciation = read > 0 ? Goodness(alignment.score) : 0;
+  // Pronunciation is earned word by word: a text read half way, however well, earns half of it,
+  // so half a reading scores about half.
+  double readShare = static_cast<double>(read) / static_cast<double>(known.size());
+  detail["score"] =
+      static_cast<int>(std::lround(0.5 * accuracy * 100 + 0.5 * pronunciation * readShare));
   detail["word_accuracy"] = Percent(accuracy);
   detail["pronunciation"] = pronunciation;
   detail["alignment"] = alignment.aligned ? Json::Value(std::round(alignment.score * 100) / 100)

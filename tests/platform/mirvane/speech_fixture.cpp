@@ -27,11 +27,16 @@ bool Run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-bool MakeSpeech(const std::string& text, const std::string& path, int rate, int channels) {
-  std::string raw = path + ".flite.wav";
-  bool ok = Run({"flite", "-voice", "slt", "-t", text, "-o", raw}) &&
-            Run({"sox", raw, "-r", std::to_string(rate), "-c", std::to_string(channels), "-b",
-                 "16", path, "pad", "0.5", "0"});
+bool MakeSpeech(const std::string& text, const std::string& path, int rate, int channels,
+                const std::string& voice) {
+  const std::string espeak = "espeak-ng:";
+  std::string raw = path + ".voice.wav";
+  bool spoken = voice.compare(0, espeak.size(), espeak) == 0
+                    ? Run({"espeak-ng", "-v", voice.substr(espeak.size()), "-w", raw, text})
+                    : Run({"flite", "-voice", voice, "-t", text, "-o", raw});
+  // Repeatable dither: speech the recogniser barely follows must not score differently each run.
+  bool ok = spoken && Run({"sox", "-R", raw, "-r", std::to_string(rate), "-c",
+                           std::to_string(channels), "-b", "16", path, "pad", "0.5", "0"});
   unlink(raw.c_str());
   return ok;
 }
