@@ -1,15 +1,12 @@
 // mirvane.exe, the speech-evaluation engine: listens on "ut_mirvane", answers the client's
 // handshake at once, loads the recogniser while the client connects, and scores one request at
 // a time. It ends when its client process has gone.
-#include <json/json.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
-#include <string>
 #include <thread>
 
-#include "platform/mirvane/engine_codes.h"
 #include "platform/mirvane/recogniser.h"
 #include "platform/mirvane/scorer.h"
 #include "platform/mirvane_transport/transport_server.h"
@@ -39,16 +36,7 @@ int main() {
         } else if (number == kRequest) {
           if (loader.joinable()) loader.join();
           mirvane::Scorer scorer(recogniser.get());
-          std::string answer;
-          try {
-            answer = scorer.Handle(text);
-          } catch (const Json::Exception&) {
-            // A request the JSON reader gives up on (one nested past its depth limit) names
-            // no item we could trust: refused, and the engine stays up for the next one.
-            answer = "{\"err_code\":" + std::to_string(mirvane::kRequestInvalid) +
-                     ",\"identity\":\"\"}";
-          }
-          reply(kResult, answer);
+          reply(kResult, scorer.Handle(text));
         }
       },
       [&] { return getppid() == client; });

@@ -8,6 +8,7 @@
 
 #include "platform/mirvane/audio_input.h"
 #include "platform/mirvane/engine_codes.h"
+#include "platform/mirvane/json_input.h"
 #include "platform/mirvane/paper.h"
 #include "platform/mirvane/recogniser.h"
 #include "platform/mirvane/result_files.h"
@@ -36,10 +37,8 @@ std::string Compact(const Json::Value& value) {
 
 bool ParseRequest(const std::string& text, Request& request) {
   Json::Value root;
-  Json::CharReaderBuilder builder;
-  std::string errors;
   std::istringstream in(text);
-  if (!Json::parseFromStream(builder, in, &root, &errors) || !root.isObject()) return false;
+  if (!ReadBoundedJson(in, root) || !root.isObject()) return false;
   const std::pair<const char*, std::string*> members[] = {
       {"identity", &request.identity}, {"snd_file", &request.snd},
       {"paper_file", &request.paper},  {"dist_file", &request.dist},
