@@ -487,6 +487,9 @@ WebKitSettings* MakeSettings(const CefBrowserSettings& s) {
   if (s.web_security == STATE_DISABLED &&
       g_object_class_find_property(G_OBJECT_GET_CLASS(ws), "disable-web-security"))
     g_object_set(ws, "disable-web-security", TRUE, nullptr);
+  // A page shown again from the back/forward cache would keep a script context that the web
+  // process already let go of, and with it a dead bridge: such a page is loaded anew instead.
+  webkit_settings_set_enable_page_cache(ws, FALSE);
   if (g_media_stream) webkit_settings_set_enable_media_stream(ws, TRUE);
   if (g_media_source) webkit_settings_set_enable_mediasource(ws, TRUE);
   return ws;
