@@ -391,6 +391,14 @@ void OnViewDestroyed(GtkWidget*, GtkBrowser* b) {
   CefPostTask(TID_UI, [keep]() { keep->FinishClose(); });
 }
 
+// With media streams switched on, pages capture without a prompt; every other request keeps
+// WebKit's own answer.
+gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, GtkBrowser*) {
+  if (!g_media_stream || !WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  webkit_permission_request_allow(request);
+  return TRUE;
+}
+
 gboolean OnWebViewClose(WebKitWebView*, GtkBrowser* b) {
   b->CloseBrowser(false);
   return TRUE;
@@ -429,6 +437,7 @@ void GtkBrowser::Attach(const CefWindowInfo& info, const std::string& url) {
   g_signal_connect(view_, "key-release-event", G_CALLBACK(OnKey), this);
   g_signal_connect(view_, "destroy", G_CALLBACK(OnViewDestroyed), this);
   g_signal_connect(view_, "close", G_CALLBACK(OnWebViewClose), this);
+  g_signal_connect(view_, "permission-request", G_CALLBACK(OnPermissionRequest), this);
   g_views[view_] = this;
   self_ = this;
   if (!url.empty()) webkit_web_view_load_uri(view_, url.c_str());
