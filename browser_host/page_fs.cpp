@@ -23,16 +23,39 @@ bool WriteAllBytes(int fd, const char* p, size_t n) {
   return true;
 }
 
+// Opens |path| without waiting: a FIFO without a writer (or reader) or a device would hold the
+// page's script, and the web process with it, for as long as it stays idle. Only a regular file
+// is handed back, in blocking mode again; anything else is closed and gives -1.
+int OpenRegularFile(const std::string& path, int flags) {
+  int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) return -1;
+  struct stat st;
+  int status = fcntl(fd, F_GETFL);
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
+      fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// What is plainly no regular file is not opened at all: opening a device or a FIFO already acts
+// on it (a FIFO's other end sees the open and the close).
+bool IsOtherThanRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 }  // namespace
 
 void ReadFileAll(const std::string& path, std::string& text, int& error) {
   text.clear();
   error = -1;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (IsOtherThanRegularFile(path)) return;
+  int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) return;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<unsigned long long>(st.st_size) > kMaxReadBytes) {
+  if (fstat(fd, &st) != 0 || static_cast<unsigned long long>(st.st_size) > kMaxReadBytes) {
     close(fd);
     return;
   }
@@ -64,7 +87,8 @@ void ReadFileAll(const std::string& path, std::string& text, int& error) {
 
 void WriteFileAll(const std::string& path, const std::string& contents, int& error) {
   error = -1;
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (IsOtherThanRegularFile(path)) return;
+  int fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return;
   std::string out;
   size_t end = contents.find('\0');
@@ -80,12 +104,13 @@ void WriteFileAll(const std::string& path, const std::string& contents, int& err
 }
 
 bool FileExists(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without waiting: a FIFO opens for reading at once this way, as a file that can be read.
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st;
-  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool file = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
   close(fd);
-  return regular;
+  return file;
 }
 
 bool DirExists(const std::string& path) {

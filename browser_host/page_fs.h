@@ -11,11 +11,14 @@ namespace page_fs {
 // Larger files are refused: the text has to fit into one script string of the page.
 constexpr std::size_t kMaxReadBytes = 256u << 20;
 
+// None of these waits on the path: FIFOs and devices are never read or written.
+
 // error 0 on success; -1 when the path is no readable regular file or is too large.
 void ReadFileAll(const std::string& path, std::string& text, int& error);
-// Writes |contents| up to its first NUL; error -1 when the file cannot be opened or written.
+// Writes |contents| up to its first NUL into a regular file, made when missing; error -1 when
+// the path is something else or the file cannot be opened or written.
 void WriteFileAll(const std::string& path, const std::string& contents, int& error);
-bool FileExists(const std::string& path);  // a regular file that can be opened for reading
+bool FileExists(const std::string& path);  // opens for reading at once, and is no folder
 bool DirExists(const std::string& path);   // the path names a folder (a trailing "/" is fine)
 bool CreateDir(const std::string& path);   // the folder exists or was made (parents not made)
 bool DeleteDir(const std::string& path);   // an empty folder was removed

@@ -403,6 +403,14 @@ void OnViewDestroyed(GtkWidget*, GtkBrowser* b) {
   CefPostTask(TID_UI, [keep]() { keep->FinishClose(); });
 }
 
+// With media streams switched on, pages capture without a prompt; every other request keeps
+// WebKit's own answer.
+gboolean OnPermissionRequest(WebKitWebView*, WebKitPermissionRequest* request, GtkBrowser*) {
+  if (!g_media_stream || !WEBKIT_IS_USER_MEDIA_PERMISSION_REQUEST(request)) return FALSE;
+  webkit_permission_request_allow(request);
+  return TRUE;
+}
+
 gboolean OnWebViewClose(WebKitWebView*, GtkBrowser* b) {
   b->CloseBrowser(false);
   return TRUE;
@@ -441,6 +449,7 @@ void GtkBrowser::Attach(const CefWindowInfo& info, const std::string& url) {
   g_signal_connect(view_, "key-release-event", G_CALLBACK(OnKey), this);
   g_signal_connect(view_, "destroy", G_CALLBACK(OnViewDestroyed), this);
   g_signal_connect(view_, "close", G_CALLBACK(OnWebViewClose), this);
+  g_signal_connect(view_, "permission-request", G_CALLBACK(OnPermissionRequest), this);
   g_views[view_] = this;
   self_ = this;
   if (!url.empty()) webkit_web_view_load_uri(view_, url.c_str());
@@ -499,6 +508,9 @@ WebKitSettings* MakeSettings(const CefBrowserSettings& s) {
   if (s.web_security == STATE_DISABLED &&
       g_object_class_find_property(G_OBJECT_GET_CLASS(ws), "disable-web-security"))
     g_object_set(ws, "disable-web-security", TRUE, nullptr);
+  // A page shown again from the back/forward cache would keep a script context that the web
+  // process already let go of, and with it a dead bridge: such a page is loaded anew instead.
+  webkit_settings_set_enable_page_cache(ws, FALSE);
   if (g_media_stream) webkit_settings_set_enable_media_stream(ws, TRUE);
   if (g_media_source) webkit_settings_set_enable_mediasource(ws, TRUE);
   return ws;

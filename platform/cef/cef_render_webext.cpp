@@ -80,6 +80,7 @@ struct FrameState {
   CefRefPtr<RenderBrowser> browser;
   CefRefPtr<CefFrame> frame;
   JSGlobalContextRef context = nullptr;  // the frame's present script context, held by the registry
+  bool editable_focus = false;           // the frame's last focus notice was of an editable element
 };
 
 std::map<WebKitWebPage*, CefRefPtr<RenderBrowser>> g_browsers;
@@ -183,6 +184,7 @@ JSValueRef FrameHookCall(JSContextRef ctx, JSObjectRef function, JSObjectRef, si
   bool flag = JSValueToBoolean(ctx, argv[1]);
   FrameState& state = it->second;
   if (what == "focus") {
+    state.editable_focus = flag;
     if (g_handler) g_handler->OnFocusedNodeChanged(state.browser, state.frame, new FocusNode(flag));
   } else if (what == "loadend") {
     SendInternal(state.browser, cef_internal::kFrameLoadEnd, frame);
@@ -231,6 +233,12 @@ void OnWindowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKit
     g_object_weak_ref(G_OBJECT(frame), OnFrameGone, nullptr);
   } else {
     ReleaseContext(it->second);
+  }
+  // A document that goes takes its focused element along without a focusout: focus is on
+  // nothing now, when the whole page was replaced or when this frame held the editable focus.
+  if (webkit_frame_is_main_frame(frame) || it->second.editable_focus) {
+    it->second.editable_focus = false;
+    if (g_handler) g_handler->OnFocusedNodeChanged(b->second, it->second.frame, nullptr);
   }
   // The script engine's own context: the bridge's calls skip the GLib layer's value objects.
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS

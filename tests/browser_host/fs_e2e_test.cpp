@@ -1,4 +1,5 @@
 // cef.fs on real files, from a real page.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <json/json.h>
 #include <sys/stat.h>
@@ -19,7 +20,6 @@ std::string ReadBytes(const std::string& path) {
   s << in.rdbuf();
   return s.str();
 }
-
 
 }  // namespace
 
@@ -99,4 +99,47 @@ TEST(PageFiles, TextFilesFoldersAndTheirFailures) {
   EXPECT_FALSE(r["deleteFile"].asBool());
   EXPECT_EQ(r["badArgs"].asString(), "throw:Invalid method arguments");
   EXPECT_EQ(r["noArgs"].asString(), "throw:Invalid method arguments");
+}
+
+TEST(PageFiles, FifosAndDevicesNeverHoldThePage) {
+  std::string fifo = E2E::TempDir() + "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string made = E2E::TempDir() + "made-by-write.txt";
+  std::string script =
+      "var r={};function t(k,f){try{r[k]=f();}catch(e){r[k]='throw:'+e.message;}}"
+      "t('exists',function(){return cef.fs.fileExists('" +
+      fifo +
+      "');});"
+      "t('read',function(){return cef.fs.readAll('" +
+      fifo +
+      "');});"
+      "t('write',function(){return cef.fs.writeAll('" +
+      fifo +
+      "','x');});"
+      "t('nullExists',function(){return cef.fs.fileExists('/dev/null');});"
+      "t('readZero',function(){return cef.fs.readAll('/dev/zero');});"
+      "t('writeNull',function(){return cef.fs.writeAll('/dev/null','x');});"
+      "t('writeMissing',function(){return cef.fs.writeAll('" +
+      made +
+      "','new');});"
+      "report(r);";
+  std::string url =
+      "file://" + E2E::WriteFile("fifo.html", std::string("<html><body>") + kPageHelpers +
+                                                  "<script>" + script + "</script></body></html>");
+  E2E::Run(url, [fifo] {
+    bool reported = E2E::WaitForRecord("report", 1);
+    // An open that waits for the other end is let go, so a failure does not hang the suite.
+    close(open(fifo.c_str(), O_RDWR | O_NONBLOCK));
+    EXPECT_TRUE(reported) << "the page hung on the FIFO";
+    KVBCloseCEFMainBrowser();
+  });
+  Json::Value r = E2E::LastReport();
+  EXPECT_TRUE(r["exists"].asBool());
+  EXPECT_EQ(r["read"].asString(), "throw:Failed to read file " + fifo);
+  EXPECT_EQ(r["write"].asString(), "throw:Failed to write file " + fifo);
+  EXPECT_TRUE(r["nullExists"].asBool());
+  EXPECT_EQ(r["readZero"].asString(), "throw:Failed to read file /dev/zero");
+  EXPECT_EQ(r["writeNull"].asString(), "throw:Failed to write file /dev/null");
+  EXPECT_TRUE(r["writeMissing"].isNull());
+  EXPECT_EQ(ReadBytes(made), "new");
 }
