@@ -46,6 +46,9 @@ TEST(TaskPool, BlockedTasksNeverHoldUpTheOnesBehindThem) {
   // Pushed in one go, before any worker ran: the workers hand the rest on among themselves.
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(pool.Push(gate.Task(40)));
   EXPECT_TRUE(gate.WaitFinished(40));
+  // A worker still on its way back from its task is rightly not counted free: give them all
+  // time to fall asleep.
+  std::this_thread::sleep_for(300ms);
   // A second wave reuses the sleeping workers and again needs all of them at once.
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(pool.Push(again.Task(40)));
   EXPECT_TRUE(again.WaitFinished(40));
