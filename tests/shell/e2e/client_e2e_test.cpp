@@ -205,6 +205,18 @@ TEST_F(DrivenClient, MaximizeWithoutLockLeavesTheKeyboardFree) {
   EXPECT_EQ(ProbeKeyboard(), 0);
 }
 
+TEST_F(DrivenClient, ParamsWithATrailingCommaOrAByteOrderMarkAreRefused) {
+  StartDriven();
+  const char kRefused[] = R"({"data":"","flag":0,"flagMsg":"解析json串参数失败"})";
+  EXPECT_EQ(Command("maximize", R"({"lock":false,})"), kRefused);
+  EXPECT_EQ(Command("maximize", "\xEF\xBB\xBF{\"lock\":false}"), kRefused);
+  usleep(1000000);
+  EXPECT_EQ(FullScreenWindow(), 0u);
+  // Comments are no fault.
+  EXPECT_EQ(Command("maximize", R"(/* no lock */ {"lock":false} // end)"), kOk);
+  EXPECT_TRUE(Eventually([&] { return FullScreenWindow() != 0; }, 20));
+}
+
 TEST_F(DrivenClient, CloseAsksOnceAndOkEndsWithTwo) {
   StartDriven();
   helpers = ChildrenOf(pid);
