@@ -292,18 +292,20 @@ void CMainDlg::ConnectKeyboard(GtkWidget* target) {
   g_signal_connect(target, "key-release-event", G_CALLBACK(OnKey), this);
 }
 
-gboolean CMainDlg::OnKey(GtkWidget*, GdkEventKey* event, CMainDlg* self) {
-  return self->KeyboardProc(event) ? TRUE : FALSE;
+gboolean CMainDlg::OnKey(GtkWidget* window, GdkEventKey* event, CMainDlg* self) {
+  return self->KeyboardProc(window, event) ? TRUE : FALSE;
 }
 
-bool CMainDlg::KeyboardProc(GdkEventKey* event) {
+bool CMainDlg::KeyboardProc(GtkWidget* window, GdkEventKey* event) {
   if (destroying_) return false;
   switch (event->keyval) {
     case GDK_KEY_Return:
     case GDK_KEY_KP_Enter:
     case GDK_KEY_ISO_Enter:
-      if (event->type == GDK_KEY_RELEASE && addressBar_ && gtk_widget_is_focus(addressBar_) &&
-          gtk_widget_get_toplevel(addressBar_) == window_) {
+      // The address bar stays the focus of the main window while the page is full screen; it
+      // has the keyboard only when the key came to that window.
+      if (event->type == GDK_KEY_RELEASE && addressBar_ &&
+          window == gtk_widget_get_toplevel(addressBar_) && gtk_widget_is_focus(addressBar_)) {
         OnGo();
         return true;
       }

@@ -90,12 +90,13 @@ class CMainDlg : public MainDlgState {
   void OnHome();
   void ShowSettingsMenu();
   void SetGoImage(bool edited);
-  bool KeyboardProc(GdkEventKey* event);
+  // |window| is the top-level window that the key came to.
+  bool KeyboardProc(GtkWidget* window, GdkEventKey* event);
   void OnDestroy();
   void Quit(int code);
   void ConnectKeyboard(GtkWidget* window);
 
-  static gboolean OnKey(GtkWidget* widget, GdkEventKey* event, CMainDlg* self);
+  static gboolean OnKey(GtkWidget* window, GdkEventKey* event, CMainDlg* self);
   static gboolean OnDeleteEvent(GtkWidget* widget, GdkEvent* event, CMainDlg* self);
 
   Port port_;

@@ -7,6 +7,7 @@
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -69,6 +70,19 @@ std::string OwnProcessName(const std::string& pid) {
   return stat_text.substr(open + 1, close - open - 1);
 }
 
+// $HOME, else the user's home folder in the password database; "" when neither names one.
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && *home) return home;
+  long hint = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(hint > 0 ? static_cast<std::size_t>(hint) : 4096);
+  passwd entry;
+  passwd* found = nullptr;
+  while (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == ERANGE)
+    buffer.resize(buffer.size() * 2);
+  return found && found->pw_dir ? found->pw_dir : "";
+}
+
 bool SameNameIgnoringCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
@@ -117,8 +131,10 @@ std::string GetAppDataDir() {
   if (appdata && *appdata) return WithSlash(appdata) + "Quellwick/";
   const char* xdg = std::getenv("XDG_DATA_HOME");
   if (xdg && *xdg) return WithSlash(xdg) + "Quellwick/";
-  const char* home = std::getenv("HOME");
-  return WithSlash(home && *home ? home : "/tmp") + ".local/share/Quellwick/";
+  // A user without any home keeps the folder in the private temporary folder: a fixed folder
+  // such as "/tmp/" would be shared with every other user.
+  std::string home = HomeFolder();
+  return WithSlash(home.empty() ? PrivateTempDir("/tmp/") : home) + ".local/share/Quellwick/";
 }
 
 std::string GetTempDir() {

@@ -29,14 +29,10 @@ std::string WriteJson(const Json::Value& value) { return WriteWith("", value) + 
 
 bool ParseJson(const std::string& text, Json::Value& out) {
   if (text.empty()) return false;
-  static const Json::CharReaderBuilder builder = [] {
-    Json::CharReaderBuilder b;
-    b["collectComments"] = true;
-    return b;
-  }();
-  std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-  std::string errors;
-  return reader->parse(text.data(), text.data() + text.size(), &out, &errors);
+  // The classic reader, not the builder's: the builder's default reader also takes trailing
+  // commas and a byte-order mark, which are refused here.
+  Json::Reader reader;
+  return reader.parse(text, out, true);
 }
 
 std::string JsonValueText(const Json::Value& value, JsonTextFor reader) {

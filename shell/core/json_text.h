@@ -12,7 +12,8 @@
 // Compact JSON text of |value| ending in a line feed, with texts written byte for byte (no
 // \uXXXX escapes), members in name order.
 std::string WriteJson(const Json::Value& value);
-// False for empty or invalid text.
+// False for empty or invalid text. Comments and a bare value at the root are taken; trailing
+// commas and a byte-order mark are not. Nesting deeper than the reader's limit throws.
 bool ParseJson(const std::string& text, Json::Value& out);
 
 // Who reads the plain text of a value. A command's parameter reads an array as its elements'

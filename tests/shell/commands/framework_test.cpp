@@ -42,6 +42,18 @@ TEST(Json, WriterParserAndValueTexts) {
   EXPECT_EQ(JsonValueToString(v["b"]), "[1\n2.5\n\"x\"\n]");
 }
 
+// What a command's params may be: comments and a bare value at the root are taken; trailing
+// commas and a byte-order mark are refused, even when only a comment follows the comma.
+TEST(Json, ParserRefusesTrailingCommasAndAByteOrderMark) {
+  Json::Value v;
+  for (const char* text : {"{\"lock\":false,}", "[1,]", "{\"a\":[1,],\"b\":2}",
+                           "{\"a\":1,/* c */}", "\xEF\xBB\xBF{\"a\":1}", "\xEF\xBB\xBF[]"})
+    EXPECT_FALSE(ParseJson(text, v)) << text;
+  for (const char* text : {"// note\n{\"a\":1}", "[1 /* one */, 2] // end", "5", "\"t\"", "null"})
+    EXPECT_TRUE(ParseJson(text, v)) << text;
+  EXPECT_EQ(v, Json::Value());
+}
+
 TEST(Guid, ThirtyTwoHexDigitsOnlyTheThirdGroupLowerCaseAllDistinct) {
   std::set<std::string> seen;
   for (int i = 0; i < 2000; ++i) {

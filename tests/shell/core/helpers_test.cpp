@@ -1,6 +1,7 @@
 #include "shell/core/helpers.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,7 +92,16 @@ TEST(Paths, AppDataFolderRules) {
   unsetenv("XDG_DATA_HOME");
   setenv("HOME", "/home/cand", 1);
   EXPECT_EQ(GetAppDataDir(), "/home/cand/.local/share/Quellwick/");
+  // Without any of them the user's own home folder from the password database, never a folder
+  // that every user shares.
+  unsetenv("HOME");
+  std::string without_home = GetAppDataDir();
   if (saved_home) setenv("HOME", home.c_str(), 1);
+  const passwd* user = getpwuid(getuid());
+  ASSERT_NE(user, nullptr);
+  std::string own = user->pw_dir;
+  if (own.back() != '/') own += '/';
+  EXPECT_EQ(without_home, own + ".local/share/Quellwick/");
 
   std::string module = GetModuleDir();
   ASSERT_FALSE(module.empty());

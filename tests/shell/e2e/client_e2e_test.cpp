@@ -37,11 +37,15 @@ bool EndsWith(const std::string& text, const std::string& end) {
 // The client on the driver page, reachable through the server's command queue.
 class DrivenClient : public ::testing::Test {
  protected:
-  void StartDriven(bool navigationBar = false) {
-    install = std::make_unique<ClientInstall>(Config("pages/driver.html", false, navigationBar));
-    install->WriteFile("bin/pages/driver.html", DriverPage(server.base()));
+  // The driver page, with |script| in it, as the home page: the file |home| names, or the
+  // application of an "app://" home.
+  void StartDriven(bool navigationBar = false, const std::string& script = "",
+                   const std::string& home = "pages/driver.html") {
+    install = std::make_unique<ClientInstall>(Config(home, false, navigationBar));
+    page = IsAppUrl(home) ? "apps/" + home.substr(6) + "/index.html" : home;
+    install->WriteFile("bin/" + page, DriverPage(server.base(), script));
     pid = install->Start();
-    ASSERT_NE(server.WaitLoaded([](const std::string& u) { return EndsWith(u, "driver.html"); },
+    ASSERT_NE(server.WaitLoaded([&](const std::string& u) { return EndsWith(u, page); },
                                 kStartSeconds),
               "")
         << "the driver page did not load";
@@ -75,6 +79,7 @@ class DrivenClient : public ::testing::Test {
 
   TestServer server;
   std::unique_ptr<ClientInstall> install;
+  std::string page;  // the driver page's file, from the bin folder
   pid_t pid = 0;
   unsigned long mainWindow = 0;
   std::vector<pid_t> helpers;
@@ -204,6 +209,45 @@ TEST_F(DrivenClient, MaximizeWithoutLockLeavesTheKeyboardFree) {
   usleep(1000000);
   EXPECT_EQ(ProbeKeyboard(), 0);
 }
+
+TEST_F(DrivenClient, ParamsWithATrailingCommaOrAByteOrderMarkAreRefused) {
+  StartDriven();
+  const char kRefused[] = R"({"data":"","flag":0,"flagMsg":"解析json串参数失败"})";
+  EXPECT_EQ(Command("maximize", R"({"lock":false,})"), kRefused);
+  EXPECT_EQ(Command("maximize", "\xEF\xBB\xBF{\"lock\":false}"), kRefused);
+  usleep(1000000);
+  EXPECT_EQ(FullScreenWindow(), 0u);
+  // Comments are no fault.
+  EXPECT_EQ(Command("maximize", R"(/* no lock */ {"lock":false} // end)"), kOk);
+  EXPECT_TRUE(Eventually([&] { return FullScreenWindow() != 0; }, 20));
+}
+
+// With the navigation bar the address bar stays the main window's focus while the page is full
+// screen; Enter there is the page's and neither reloads the home page nor runs its application
+// again.
+class EnterInFullScreenPage : public DrivenClient,
+                              public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EnterInFullScreenPage, ReachesThePageAndNavigatesNowhere) {
+  StartDriven(true, R"(
+["keydown", "keyup"].forEach(function (type) {
+  addEventListener(type, function (e) { if (e.key == "Enter") report(type, e.key); });
+});)", GetParam());
+  EXPECT_EQ(Command("maximize"), kOk);
+  ASSERT_TRUE(Eventually([&] { return FullScreenWindow() != 0; }, 20));
+  SendKeys(FullScreenWindow(), "Return");
+  EXPECT_EQ(server.WaitReply("keydown", 10), "Enter");
+  EXPECT_EQ(server.WaitReply("keyup", 10), "Enter");
+  EXPECT_FALSE(Eventually([&] { return server.CountLoaded(page) > 1; }, 3)) << "loaded again";
+}
+
+const char* const kHomes[] = {
+    "pages/driver.html",
+#if HAVE_RUNAPP
+    "app://e2e",
+#endif
+};
+INSTANTIATE_TEST_SUITE_P(Homes, EnterInFullScreenPage, ::testing::ValuesIn(kHomes));
 
 TEST_F(DrivenClient, CloseAsksOnceAndOkEndsWithTwo) {
   StartDriven();

@@ -220,23 +220,25 @@ std::vector<std::string> TestServer::Requests() const {
   return requests_;
 }
 
-std::string DriverPage(const std::string& serverBase) {
+std::string DriverPage(const std::string& serverBase, const std::string& script) {
   return R"(<!DOCTYPE html><html><head><meta charset="utf-8"><title>driver</title></head>
 <body style="background:#fff"><p id="state">driver</p><script>
 var base = ")" + serverBase + R"(";
 new Image().src = base + "/loaded?u=" + encodeURIComponent(location.href);
+function report(word, text) {
+  new Image().src = base + "/reply?w=" + encodeURIComponent(word) + "&r=" +
+      encodeURIComponent(text) + "&t=" + Date.now() + Math.random();
+}
 function run(cmd) {
   var name = "E2E." + cmd.word;
   try {
     cef.message.sendMessage(name, [cmd.params, cmd.type]);
     cef.message.setMessageCallback(name, function (n, args) {
-      new Image().src = base + "/reply?w=" + encodeURIComponent(cmd.word) + "&r=" +
-          encodeURIComponent(args[0]) + "&t=" + Date.now();
+      report(cmd.word, args[0]);
       return true;
     });
   } catch (e) {
-    new Image().src = base + "/reply?w=" + encodeURIComponent(cmd.word) + "&r=" +
-        encodeURIComponent("bridge: " + e.message);
+    report(cmd.word, "bridge: " + e.message);
   }
 }
 function poll() {
@@ -248,6 +250,7 @@ function poll() {
   }).catch(function () { setTimeout(poll, 200); });
 }
 poll();
+)" + script + R"(
 </script></body></html>
 )";
 }

@@ -53,8 +53,9 @@ class TestServer {
 };
 
 // The driver page: reports its address, then runs the commands the server hands out through
-// the page bridge and reports each reply.
-std::string DriverPage(const std::string& serverBase);
+// the page bridge and reports each reply. |script| is run in the page as well; it may report
+// with report(word, text), as a reply to |word|.
+std::string DriverPage(const std::string& serverBase, const std::string& script = "");
 
 // A private installation: bin/ (the executable copied, everything else linked from the build's
 // bin folder), appdata/, run/ (the lock folder), tmp/.
