@@ -73,12 +73,14 @@ long RawFromPercent(int percent, long min, long max) {
 CVolumeCtrl::CVolumeCtrl(const std::string& device) : device_(device) {}
 
 int CVolumeCtrl::mode() const {
-  std::call_once(probed_, [this] {
+  if (mode_.load() == kEndpoint) return kEndpoint;
+  std::lock_guard<std::mutex> lock(probeLock_);
+  if (mode_.load() == kNoAccess) {
     Mixer mixer = OpenMixer(device_);
     if (mixer && (FindElement(mixer.get(), false) || FindElement(mixer.get(), true)))
-      mode_ = kEndpoint;
-  });
-  return mode_;
+      mode_.store(kEndpoint);
+  }
+  return mode_.load();
 }
 
 CVolumeCtrl::~CVolumeCtrl() = default;

@@ -3,6 +3,7 @@
 // the microphone its "Capture" element (else "Mic"). Volumes are whole percentages.
 #pragma once
 
+#include <atomic>
 #include <mutex>
 #include <string>
 
@@ -16,8 +17,10 @@ class CVolumeCtrl {
   // or setting a volume unmutes the device first (the commands do that).
   static constexpr int kEndpoint = 2;
 
-  // Looks once for a mixer with a speakers' or a microphone's element on |device|, when first
-  // asked: the look opens the sound system, which the client's start must not wait for.
+  // Looks for a mixer with a speakers' or a microphone's element on |device| when first asked,
+  // not before: the look opens the sound system, which the client's start must not wait for.
+  // A look that finds none is made again at the next call, as the sound server may come up
+  // after the client; one that finds a mixer holds for the run.
   explicit CVolumeCtrl(const std::string& device = "default");
   virtual ~CVolumeCtrl();
   CVolumeCtrl(const CVolumeCtrl&) = delete;
@@ -41,8 +44,8 @@ class CVolumeCtrl {
   bool SetMute(bool capture, bool mute);
 
   const std::string device_;
-  mutable std::once_flag probed_;
-  mutable int mode_ = kNoAccess;  // set once, under probed_
+  mutable std::mutex probeLock_;  // one look at a time; taken only while no mixer was found
+  mutable std::atomic<int> mode_{kNoAccess};  // becomes kEndpoint under probeLock_, then stays
   // The mixer is opened afresh for every call, so a change of the default device is followed;
   // one call at a time.
   std::mutex mixerLock_;

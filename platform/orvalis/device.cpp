@@ -5,11 +5,63 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace orvalis {
+namespace {
+
+// A live server opens a device in tens of milliseconds and closes it in a few; these leave room
+// for a busy machine.
+constexpr int kOpenLimitMs = 3000;
+constexpr int kCloseLimitMs = 1000;
+
+// Runs |call| on a thread of its own and waits up to |limitMs| for it; true when it ended in
+// time. A call that ends later runs |late| afterwards on that thread, with nobody waiting. Without
+// a thread to spare the call runs here.
+bool RunBounded(std::function<void()> call, std::function<void()> late, int limitMs) {
+  struct Shared {
+    std::function<void()> call, late;
+    std::mutex lock;  // guards ended, abandoned
+    std::condition_variable endedChanged;
+    bool ended = false;
+    bool abandoned = false;
+  };
+  auto shared = std::make_shared<Shared>();
+  shared->call = std::move(call);
+  shared->late = std::move(late);
+  try {
+    std::thread([shared] {
+      shared->call();
+      bool abandoned;
+      {
+        std::lock_guard<std::mutex> lock(shared->lock);
+        shared->ended = true;
+        abandoned = shared->abandoned;
+      }
+      shared->endedChanged.notify_all();
+      if (abandoned && shared->late) shared->late();
+    }).detach();
+  } catch (...) {
+    shared->call();
+    return true;
+  }
+  std::unique_lock<std::mutex> lock(shared->lock);
+  if (shared->endedChanged.wait_for(lock, std::chrono::milliseconds(limitMs),
+                                    [&] { return shared->ended; }))
+    return true;
+  shared->abandoned = true;
+  return false;
+}
+
+}  // namespace
 
 StopSignal::StopSignal() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
   if (fd_ < 0) throw std::runtime_error("eventfd failed");
@@ -34,15 +86,40 @@ bool StopSignal::Sleep(int ms) const {
   return rc > 0;
 }
 
+void ClosePcm(snd_pcm_t* pcm, bool drain) noexcept {
+  if (!pcm) return;
+  auto finish = [pcm, drain] {
+    if (drain && snd_pcm_nonblock(pcm, 0) == 0) snd_pcm_drain(pcm);
+    snd_pcm_close(pcm);
+  };
+  try {
+    RunBounded(finish, nullptr, kCloseLimitMs);
+  } catch (...) {
+    // Out of memory before anything ran: closed here, however long that takes.
+    finish();
+  }
+}
+
 Pcm OpenDefault(snd_pcm_stream_t stream, snd_pcm_format_t format, int channels, int rate,
                 int bufferMs) {
-  snd_pcm_t* raw = nullptr;
-  if (snd_pcm_open(&raw, "default", stream, SND_PCM_NONBLOCK) < 0) return nullptr;
-  Pcm pcm(raw);
-  if (snd_pcm_set_params(raw, format, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
-                         unsigned(rate), 1, unsigned(bufferMs) * 1000) < 0)
-    return nullptr;
-  return pcm;
+  // Written by the opening thread before it reports its end; read only when that came in time.
+  auto opened = std::make_shared<snd_pcm_t*>(nullptr);
+  bool inTime = RunBounded(
+      [=] {
+        snd_pcm_t* raw = nullptr;
+        if (snd_pcm_open(&raw, "default", stream, SND_PCM_NONBLOCK) < 0) return;
+        if (snd_pcm_set_params(raw, format, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
+                               unsigned(rate), 1, unsigned(bufferMs) * 1000) < 0) {
+          snd_pcm_close(raw);
+          return;
+        }
+        *opened = raw;
+      },
+      [opened] {
+        if (*opened) snd_pcm_close(*opened);
+      },
+      kOpenLimitMs);
+  return inTime ? Pcm(*opened) : nullptr;
 }
 
 WaitResult WaitDevice(snd_pcm_t* pcm, const StopSignal& stop, int timeoutMs) {

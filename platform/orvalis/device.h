@@ -1,5 +1,8 @@
 // ALSA's "default" device as the operations use it: opened with the format they ask for, and
 // waited on together with the operation's stop signal, so a stop never waits for the device.
+// A sound server that has stopped answering (stopped, not gone) holds an open, a drain, a drop
+// or a close for half a minute: those run on a thread of their own, waited for a bounded time,
+// and one that comes too late is finished by that thread alone.
 #pragma once
 
 #include <alsa/asoundlib.h>
@@ -25,13 +28,18 @@ class StopSignal {
   int fd_;
 };
 
+// Closes |pcm|, first letting it play what it holds when |drain| (else that is dropped), and
+// waits at most about a second for that.
+void ClosePcm(snd_pcm_t* pcm, bool drain) noexcept;
+
 struct PcmCloser {
-  void operator()(snd_pcm_t* pcm) const { snd_pcm_close(pcm); }
+  void operator()(snd_pcm_t* pcm) const { ClosePcm(pcm, false); }
 };
 using Pcm = std::unique_ptr<snd_pcm_t, PcmCloser>;
 
 // Opens the default device for |stream|, non-blocking, interleaved, with a buffer of about
-// |bufferMs| milliseconds in four periods; null when it cannot be opened or set up.
+// |bufferMs| milliseconds in four periods; null when it cannot be opened or set up within a
+// few seconds.
 Pcm OpenDefault(snd_pcm_stream_t stream, snd_pcm_format_t format, int channels, int rate,
                 int bufferMs);
 

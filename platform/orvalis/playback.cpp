@@ -60,7 +60,7 @@ class Player {
       Tick(true);
       return 0;
     }
-    snd_pcm_drop(pcm_);
+    // Closing the device drops what it still holds.
     return SND_ERR_FAILED;
   }
 
@@ -124,8 +124,7 @@ class Player {
       else if (Clock::now() > deadline) return Step::kFailed;
       heard = now;
     }
-    snd_pcm_nonblock(pcm_, 0);
-    snd_pcm_drain(pcm_);
+    // The close lets the device play out the little it may still hold.
     return Step::kOk;
   }
 
@@ -180,7 +179,7 @@ void RunPlayback(Playback playback, const Context& context) {
     code = Player(playback, context).Run();
   } catch (...) {
   }
-  playback.pcm.reset();
+  ClosePcm(playback.pcm.release(), code == 0);
   playback.file.reset();
   context.NotifyEnd(SND_NOTIFY_PLAY_END, code);
 }

@@ -54,4 +54,18 @@ TEST_F(VolumeMixer, FollowsTheDefaultDevice) {
   EXPECT_EQ(volume.GetSpeakerVolume(), 40);
 }
 
+// The sound server may come up after the client: while it is away the volumes read 0 and
+// cannot be set, and once it is there they work, whatever the first call found.
+TEST_F(VolumeMixer, AServerThatComesAfterTheFirstCallIsUsed) {
+  server.Stop();
+  org_trellik::CVolumeCtrl volume;
+  EXPECT_EQ(volume.GetSpeakerVolume(), 0);
+  EXPECT_FALSE(volume.SetMicVolume(30));
+  EXPECT_EQ(volume.mode(), org_trellik::CVolumeCtrl::kNoAccess);
+  server.Start();
+  EXPECT_TRUE(volume.SetMicVolume(30));
+  EXPECT_EQ(volume.GetMicVolume(), 30);
+  EXPECT_EQ(volume.GetSpeakerVolume(), 100);
+}
+
 }  // namespace

@@ -122,7 +122,7 @@ std::string Run(const std::vector<std::string>& argv) {
 SoundServer::SoundServer() : dir_(MakeTempDir("qwsound-")) {
   std::string out;
   try {
-    out = Run({"bash", SOUND_SERVER_SCRIPT, "start", dir_, std::to_string(getpid())});
+    out = Run(StartCommand());
   } catch (...) {
     std::filesystem::remove_all(dir_);
     throw;
@@ -152,6 +152,25 @@ SoundServer::~SoundServer() {
   }
   std::error_code ec;
   std::filesystem::remove_all(dir_, ec);
+}
+
+std::vector<std::string> SoundServer::StartCommand() const {
+  return {"bash", SOUND_SERVER_SCRIPT, "start", dir_, std::to_string(getpid())};
+}
+
+void SoundServer::Stop() { Run({"bash", SOUND_SERVER_SCRIPT, "stop", dir_}); }
+
+void SoundServer::Start() { Run(StartCommand()); }
+
+void SoundServer::Pause() { Signal(SIGSTOP); }
+
+void SoundServer::Resume() { Signal(SIGCONT); }
+
+void SoundServer::Signal(int signal) const {
+  std::ifstream file(dir_ + "/runtime/pulse/pid");
+  pid_t pid = 0;
+  if (!(file >> pid) || pid <= 0 || kill(pid, signal) != 0)
+    throw std::runtime_error("the sound server in " + dir_ + " is not running");
 }
 
 std::string SoundServer::Pactl(const std::vector<std::string>& args) const {

@@ -49,8 +49,19 @@ class SoundServer {
   const std::vector<std::pair<std::string, std::string>>& environment() const { return env_; }
   // Runs pactl against this server and returns its standard output; throws when it fails.
   std::string Pactl(const std::vector<std::string>& args) const;
+  // A server that has gone (Stop) and comes back (Start) in the same folder, so the environment
+  // stays as it is; throw when the script fails.
+  void Stop();
+  void Start();
+  // A server that has stalled: its process stopped (SIGSTOP), alive but answering nothing, and
+  // let go on again (SIGCONT). The destructor ends a paused server too.
+  void Pause();
+  void Resume();
 
  private:
+  std::vector<std::string> StartCommand() const;
+  void Signal(int signal) const;
+
   std::string dir_;
   std::vector<std::pair<std::string, std::string>> env_;
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;

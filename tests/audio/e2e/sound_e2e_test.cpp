@@ -267,6 +267,42 @@ TEST_F(SoundClient, SetVolumeScalesTheSpeakersAndGetVolumeUnmutes) {
   EXPECT_NE(sound.Pactl({"get-source-mute", "mic"}).find("Mute: no"), std::string::npos);
 }
 
+// A sound server that stalls (stopped, not gone) holds no command: while a record that replaces
+// the running one waits for the device, the answer commands answer at once, and that record
+// answers within a bound; a recording under way when the server stalls tells the page.
+TEST_F(SoundClient, AStalledSoundServerHoldsNoCommand) {
+  auto record = [](const std::string& name) {
+    return R"({"name":")" + name + R"(.wav","len":30,"callback_func":"onDone",)" +
+           R"("callback_func_err":"onErr","notify_energy":"onEnergy","callback":")" + name + "\"}";
+  };
+  auto recording = [&](std::size_t energiesBefore) {
+    return Eventually([&] { return Notices("energy").size() > energiesBefore + 3; }, 10);
+  };
+  ASSERT_EQ(Command("startexam", R"({"examineeId":"E1","paperId":"P1"})"), kOk);
+  EXPECT_EQ(Command("record", record("r1"), "1"), kOk);
+  ASSERT_TRUE(recording(0));
+  sound.Pause();
+  Clock::time_point paused = Clock::now();
+  web.Queue("record", record("r2"), "1");
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(Command("saveanswer", R"([{"key":"/test/q1/response[id=1]/answer","value":"A"}])"),
+            kOk);
+  EXPECT_EQ(Command("getanswer", R"(["q1"])"),
+            R"({"data":"{\"q1\":[{\"answer\":\"A\",\"id\":\"1\"}]}\n","flag":1,"flagMsg":""})");
+  EXPECT_LT(Clock::now() - paused, std::chrono::seconds(3));
+  EXPECT_NE(web.WaitReply("record", 30), "");
+  EXPECT_LT(Clock::now() - paused, std::chrono::seconds(8));
+
+  sound.Resume();
+  std::size_t energies = Notices("energy").size();
+  EXPECT_EQ(Command("record", record("r3"), "1"), kOk);
+  ASSERT_TRUE(recording(energies));
+  sound.Pause();
+  EXPECT_EQ(web.WaitReply("error", 10), "r3");
+  EXPECT_TRUE(Notices("done").empty());
+  sound.Resume();
+}
+
 // Without a sound device the commands say so, and the play's error function hears of it too.
 TEST_F(SoundClient, WithoutASoundDeviceRecordAndPlayFail) {
   soundtest::Run({SOUND_SERVER_SCRIPT, "stop", sound.dir()});
