@@ -33,7 +33,7 @@ function onDone(v) { report("done", v); }
 function onErr(v) { report("error", v); }
 function onCursor(v) { report("cursor", v); }
 function onEnergy(v) { report("energy", v); }
-function onWave(v) { report("waveform", v.waveform); }
+function onWave(v) { report("waveform", JSON.parse(v).waveform); }
 function onStopped(v) { report("stopped", v); }
 function onCheck(v) { report("check", v); }
 </script></body>)";
@@ -115,6 +115,27 @@ class SoundClient : public ::testing::Test {
     else
       soundtest::WriteWav16(path, sound);
   }
+  // Every waveform notice holds 32 sample values, the greatest of each slice, and some are not 0.
+  void ExpectWaveforms() const {
+    std::vector<Notice> waveforms = Notices("waveform");
+    ASSERT_FALSE(waveforms.empty());
+    bool heard = false;
+    for (const Notice& n : waveforms) {
+      std::string values = n.value;
+      for (std::size_t at; (at = values.find("%2C")) != std::string::npos;)
+        values.replace(at, 3, " ");
+      std::istringstream in(values);
+      int count = 0;
+      for (long v; in >> v; ++count) {
+        EXPECT_GE(v, -32768) << n.value;
+        EXPECT_LE(v, 32767) << n.value;
+        heard = heard || v != 0;
+      }
+      EXPECT_TRUE(in.eof()) << n.value;
+      EXPECT_EQ(count, 32) << n.value;
+    }
+    EXPECT_TRUE(heard);
+  }
   // Plays |name| from the cache folder while the speaker is recorded; what the speaker played.
   Sound PlayAndCapture(const std::string& name, const std::string& expectedData) {
     soundtest::Capture capture(48000, 2);
@@ -148,7 +169,7 @@ TEST_F(SoundClient, PlaysWavAndMp3WithNoticesAndTheirEnd) {
   EXPECT_GE(Correlation(sweep, played), 0.95);
   EXPECT_FALSE(Notices("cursor").empty());
   EXPECT_FALSE(Notices("energy").empty());
-  EXPECT_FALSE(Notices("waveform").empty());
+  ExpectWaveforms();
   EXPECT_TRUE(Notices("error").empty());
 
   // An MP3 is heard as libsndfile decodes it.
@@ -183,7 +204,7 @@ TEST_F(SoundClient, RecordsTheMicrophoneAndChecksWhatItRecorded) {
   EXPECT_NEAR(recorded.seconds(), 5.0, 0.05);
   EXPECT_GE(soundtest::Align(spoken, soundtest::Channel(recorded, 0), 5 * 16000).correlation,
             0.95);
-  EXPECT_FALSE(Notices("waveform").empty());
+  ExpectWaveforms();
 
   // Loud while the speech is heard, quiet once it is over.
   std::size_t first = soundtest::FirstAbove(spoken, 0.02);
