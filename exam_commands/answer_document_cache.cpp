@@ -7,8 +7,7 @@
 #include <cstdio>
 
 #include "exam_commands/answer_xml_text.h"
-
-const char kAnswerTemp[] = ".answer.xml.tmp";
+#include "exam_commands/session_names.h"
 
 namespace {
 

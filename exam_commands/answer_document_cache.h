@@ -45,10 +45,6 @@ class AnswerDocumentCache {
   XmlDocPtr doc_;
 };
 
-// Where a new document is written before it replaces the old one; in the same folder, so the
-// rename is atomic.
-extern const char kAnswerTemp[];
-
 // Serialises |doc| once and puts it at |path| in |folder| atomically and durably; on success
 // the tree is kept for the next save when the file on disk is known to be exactly what was
 // written. False when the document could not be written (the file is then unchanged).
