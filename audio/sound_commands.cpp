@@ -1,5 +1,8 @@
 #include "audio/sound_commands.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <memory>
@@ -30,6 +33,19 @@ bool ParseSoundParams(const CommandRequest& request, Json::Value& out) {
 
 SoundCallbacks* Sound() { return g_pMainDlg->soundCallbacks; }
 
+// The library opens its files blocking: a FIFO without a writer, or a device, would hold it, and
+// every sound command after it, for good. Only regular files are sound files.
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A recording may be made where nothing is yet, or over an earlier recording.
+bool MayRecordInto(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
+}
+
 // A name of eval_info: empty stays empty, anything else is the folder followed by the name.
 bool EvalPath(const std::string& folder, const std::string& name, std::string& out) {
   out.clear();
@@ -38,6 +54,11 @@ bool EvalPath(const std::string& folder, const std::string& name, std::string& o
   if (!PageFileName(name, part)) return false;
   out = folder + part;
   return true;
+}
+
+// A file the engine writes for an item.
+bool EvalOutput(const std::string& folder, const std::string& name, std::string& out) {
+  return !IsAnswerDocumentName(name) && EvalPath(folder, name, out);
 }
 
 // Play, record and checkaudio: their stop silences the page functions first, so the end notice
@@ -76,7 +97,7 @@ class ConcreteCommandPlay : public SoundCommand {
     Json::Value v;
     if (!ParseSoundParams(r, v)) return;
     name = v["name"].asString();
-    if (!PageFileName(name, file_)) {
+    if (!PageFileName(name, file_) || IsAnswerDocumentName(file_)) {
       refused = true;
       return;
     }
@@ -93,7 +114,7 @@ class ConcreteCommandPlay : public SoundCommand {
   bool RunsOnAfterExecute() const override { return true; }
   void execute(std::string& reply) override {
     std::string path = refused || name.empty() ? std::string() : LocateFile(file_);
-    if (path.empty() || !IsExistingFile(path)) {
+    if (path.empty() || !IsRegularFile(path)) {
       BuildCallbackJson(0, "", kNoSoundFile, reply);
       return;
     }
@@ -119,7 +140,7 @@ class ConcreteCommandRecord : public SoundCommand {
     name = v["name"].asString();
     len = RecordLength(v["len"].asString());
     SessionState session = g_pMainDlg->Session();
-    if (!PageFileName(name, file_)) {
+    if (!PageFileName(name, file_) || IsAnswerDocumentName(file_)) {
       refused = true;
       return;
     }
@@ -151,8 +172,8 @@ class ConcreteCommandRecord : public SoundCommand {
     std::string path = g_pMainDlg->Session().answerFolder + file_;
     std::string folder = path.substr(0, path.rfind('/') + 1);
     SoundCallbacks* sound = Sound();
-    if ((!IsExistingDir(folder) && MakeDirs(folder, false, true) != 0) || !sound ||
-        !sound->record(NarrowToWide(path), len, RequestPointer())) {
+    if ((!IsExistingDir(folder) && MakeDirs(folder, false, true) != 0) || !MayRecordInto(path) ||
+        !sound || !sound->record(NarrowToWide(path), len, RequestPointer())) {
       // No end notice follows a recording that did not start.
       BuildCallbackJson(0, "", kRecordFailed, reply);
       return;
@@ -161,7 +182,8 @@ class ConcreteCommandRecord : public SoundCommand {
   }
 
  private:
-  // False when one of its names would leave its folder. Throws for members that are not texts.
+  // False when one of its names would leave its folder or the engine would write the answer
+  // document. Throws for members that are not texts.
   bool MakeEvalItem(const Json::Value& info, const SessionState& session, EvalItem& item) {
     item.identity = info["identity"].asString();
     item.snd_file = session.answerFolder + file_;
@@ -169,8 +191,8 @@ class ConcreteCommandRecord : public SoundCommand {
     item.eval_params = info["param"].asString();
     item.notify_energy = 0;
     return EvalPath(session.cacheFolder, info["paper"].asString(), item.paper_file) &&
-           EvalPath(session.answerFolder, info["dist"].asString(), item.dist_file) &&
-           EvalPath(session.answerFolder, info["usermodel"].asString(), item.usermodel_file);
+           EvalOutput(session.answerFolder, info["dist"].asString(), item.dist_file) &&
+           EvalOutput(session.answerFolder, info["usermodel"].asString(), item.usermodel_file);
   }
 
   std::string file_;
@@ -189,7 +211,7 @@ class ConcreteCommandAudioCheck : public SoundCommand {
       return;
     }
     name = v["name"].asString();
-    if (!PageFileName(name, file_)) {
+    if (!PageFileName(name, file_) || IsAnswerDocumentName(file_)) {
       refused = true;
       return;
     }
@@ -199,7 +221,7 @@ class ConcreteCommandAudioCheck : public SoundCommand {
   void execute(std::string& reply) override {
     std::string path = refused || name.empty() ? std::string()
                                                : g_pMainDlg->Session().answerFolder + file_;
-    if (path.empty() || !IsExistingFile(path)) {
+    if (path.empty() || !IsRegularFile(path)) {
       Log(kNoSoundFile);
       BuildCallbackJson(0, name, kNoSoundFile, reply);
       return;

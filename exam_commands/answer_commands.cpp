@@ -27,7 +27,6 @@ const char kSuccess[] = "操作成功";
 const char kResumeFailed[] = "获取上次考试进度失败";
 const char kSaveFailed[] = "保存答案失败";
 const char kFileMissing[] = "文件不存在，保存答案失败";
-const char kAnswerFile[] = "answer.xml";
 
 const int kReadOptions = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 // The deepest element a save may make, the root being level 1. Far beyond what pages use, and far
@@ -450,7 +449,7 @@ class ConcreteCommandSaveAnswer : public Command {
         }
         item.cdata = boost::filesystem::path(item.path).filename().string();
         // The document's own names are not answer files, and the name must fit the document.
-        if (item.cdata == kAnswerFile || item.cdata == kAnswerTemp || !IsXmlText(item.cdata) ||
+        if (IsAnswerDocumentName(item.cdata) || !IsXmlText(item.cdata) ||
             !CopyAnswerFile(item.path, folder + item.cdata)) {
           BuildCallbackJson(0, "", kSaveFailed, reply);
           return;

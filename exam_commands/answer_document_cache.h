@@ -1,6 +1,8 @@
 // The answer document as the last save left it. A save of one answer would otherwise read and
 // parse the whole file again; the kept tree is only used while the file on disk is still the
-// very file that save wrote, so a change made from outside is read afresh.
+// very file that save wrote, so a change made from outside is read afresh. While the clock has
+// not left the time stamp's tick of that save, a rewrite of the same size can leave every stamp
+// as it was: the file's bytes are compared with what the save wrote then.
 #pragma once
 
 #include <libxml/tree.h>
@@ -34,20 +36,21 @@ class AnswerDocumentCache {
   // Either way nothing stays kept: the caller owns the tree, edits it and hands it back with
   // Keep once the edited tree is safely on disk.
   XmlDocPtr Take(const std::string& path, const FileIdentity& current);
-  // Keeps |doc| as the tree of version |written| of |path|, replacing what was kept.
-  void Keep(const std::string& path, const FileIdentity& written, XmlDocPtr doc);
+  // Keeps |doc|, written as |text|, as the tree of version |written| of |path|, replacing what
+  // was kept. |placedAt| is the clock just before the file was put in place: any write to it
+  // after then was made by someone else.
+  void Keep(const std::string& path, const FileIdentity& written, const timespec& placedAt,
+            std::string text, XmlDocPtr doc);
 
  private:
   // Guards the kept slot only; never held across file work or the freeing of a tree.
   std::mutex slotLock_;
   std::string path_;
   FileIdentity identity_;
+  timespec placedAt_{};
+  std::string text_;
   XmlDocPtr doc_;
 };
-
-// Where a new document is written before it replaces the old one; in the same folder, so the
-// rename is atomic.
-extern const char kAnswerTemp[];
 
 // Serialises |doc| once and puts it at |path| in |folder| atomically and durably; on success
 // the tree is kept for the next save when the file on disk is known to be exactly what was

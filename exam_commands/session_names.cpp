@@ -15,6 +15,14 @@ bool IsContainedName(const std::string& name) {
   return true;
 }
 
+const char kAnswerFile[] = "answer.xml";
+const char kAnswerTemp[] = ".answer.xml.tmp";
+
+bool IsAnswerDocumentName(const std::string& name) {
+  std::string last = name.substr(name.find_last_of("/\\") + 1);
+  return last == kAnswerFile || last == kAnswerTemp;
+}
+
 bool IsGuidText(const std::string& text) {
   if (text.size() != 32) return false;
   for (char c : text) {

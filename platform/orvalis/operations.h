@@ -5,6 +5,7 @@
 #include <sndfile.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -60,6 +61,8 @@ struct Recording {
 };
 // Makes |path| and opens the capture device; false (nothing left open) when either fails.
 bool OpenRecording(const std::string& path, Recording& recording);
+// A recording of this many frames ends only when stopped (or when a WAV file could hold no more).
+constexpr long long kUntilStopped = INT64_MAX;
 // Records |frames| frames or until stopped, then posts SND_NOTIFY_RECORD_END; closes the file.
 void RunRecording(Recording recording, long long frames, const Context& context);
 // Checks the recording |path| and posts SND_NOTIFY_AUDIOCHECK.

@@ -145,8 +145,9 @@ int Engine::Record(const std::string& path, int length, const char* request) {
     StopRunning();
     posted = notifier_.Posted();
     auto recording = std::make_shared<Recording>();
-    if (length > 0 && OpenRecording(path, *recording)) {
-      long long frames = (long long)length * kRecordRate / 10;
+    if (OpenRecording(path, *recording)) {
+      // No length of its own: the recording runs until it is stopped.
+      long long frames = length > 0 ? (long long)length * kRecordRate / 10 : kUntilStopped;
       Launch([recording, frames](const Context& context) {
         RunRecording(std::move(*recording), frames, context);
       }, request);

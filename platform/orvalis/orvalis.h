@@ -55,10 +55,10 @@ ORVALIS_EXPORT int sndSetParam(const wchar_t* name, const wchar_t* value);
 // it returns -1 and SND_NOTIFY_PLAY_END with SND_ERR_FAILED still follows, so a caller that only
 // listens learns of it too.
 ORVALIS_EXPORT int sndPlay(const wchar_t* path, int* playValue, const char* request);
-// Starts recording |length| tenths of a second (more than 0) into |path| (16 kHz mono 16-bit
-// WAV, whose header is kept valid as it grows) and returns at once. Returns 0 when recording
-// started; -1, with no notification following, when the file cannot be made or the device
-// cannot be opened.
+// Starts recording |length| tenths of a second (0 or less: until stopped) into |path| (16 kHz
+// mono 16-bit WAV, whose header is kept valid as it grows) and returns at once. Returns 0 when
+// recording started; -1, with no notification following, when the file cannot be made or the
+// device cannot be opened.
 ORVALIS_EXPORT int sndRecord(const wchar_t* path, int length, const char* request);
 // Starts the quality check of the recording |path|; the result follows as
 // SND_NOTIFY_AUDIOCHECK (SND_CHECK_* or SND_ERR_FAILED) and |result| is set to 0. Returns 0 when

@@ -1,6 +1,7 @@
 // The five sound commands over the fake library: what they hand the library, what they answer,
 // the slots they choose, the queued evaluation items, names kept in their folders.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
 #include <fstream>
@@ -164,6 +165,34 @@ TEST_F(SoundCommands, RecordFailsWhenTheFolderOrTheDeviceCannotBeHad) {
     EXPECT_EQ(Dispatch("record", "{\"name\":\"" + std::string(name) + "\",\"len\":5}"), failed);
   EXPECT_EQ(Dispatch("record", ""), failed);
   EXPECT_EQ(Operations().size(), 1u);
+}
+
+// The answer document's files and anything but regular files never reach the library: the
+// one would be destroyed, the other would hold the library for good.
+TEST_F(SoundCommands, AnswerDocumentAndSpecialFilesAreRefused) {
+  const char* recordFailed = R"({"data":"","flag":0,"flagMsg":"录音失败"})";
+  const char* noFile = R"({"data":"","flag":0,"flagMsg":"放音失败，指定音频文件不存在"})";
+  WriteWhole(session.answerFolder + "answer.xml", "<test/>");
+  WriteWhole(session.answerFolder + ".answer.xml.tmp", "<test/>");
+  ASSERT_EQ(mkfifo((session.answerFolder + "pipe.wav").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((session.cacheFolder + "pipe.wav").c_str(), 0600), 0);
+  for (const char* name : {"answer.xml", ".answer.xml.tmp", "a/answer.xml", "pipe.wav"}) {
+    std::string n = name;
+    EXPECT_EQ(Dispatch("record", R"({"name":")" + n + R"(","len":5})"), recordFailed) << n;
+    EXPECT_EQ(Dispatch("checkaudio", R"({"name":")" + n + R"("})"),
+              R"({"data":")" + n + R"(","flag":0,"flagMsg":"放音失败，指定音频文件不存在"})")
+        << n;
+  }
+  for (const char* dist : {"answer.xml", "x/.answer.xml.tmp"})
+    EXPECT_EQ(Dispatch("record", R"({"name":"q.wav","eval_info":{"dist":")" +
+                                     std::string(dist) + R"("}})"),
+              recordFailed);
+  EXPECT_EQ(Dispatch("record", R"({"name":"q.wav","eval_info":{"usermodel":"answer.xml"}})"),
+            recordFailed);
+  for (const char* name : {"answer/answer.xml", "pipe.wav", "/dev/zero"})
+    EXPECT_EQ(Dispatch("play", R"({"name":")" + std::string(name) + R"("})"), noFile) << name;
+  EXPECT_TRUE(Operations().empty());
+  EXPECT_TRUE(Queue().empty());
 }
 
 TEST_F(SoundCommands, RecordQueuesOneEvaluationItemWithItsPaths) {

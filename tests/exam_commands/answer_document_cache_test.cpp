@@ -2,8 +2,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include <cstdio>
+#include <libxml/parser.h>
 
+#include <cstdio>
+#include <ctime>
+
+#include "exam_commands/answer_document_cache.h"
 #include "tests/exam_commands/session_test_util.h"
 
 namespace {
@@ -66,6 +70,29 @@ TEST_F(AnswerDocumentCacheTest, AFileRewrittenInPlaceWithTheSameSizeIsReadAfresh
   ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), times, 0), 0);
   ASSERT_EQ(Save("q2", "B").flag, 1);
   EXPECT_EQ(Answers(), Expected("Z", "B"));
+}
+
+TEST_F(AnswerDocumentCacheTest, WithinTheSavesTimeTickTheBytesDecide) {
+  // Where time stamps are whole seconds, a rewrite of the same size in the second of the save
+  // leaves every stamp as the save left it: stat answers the saved version again.
+  FileIdentity saved;
+  ASSERT_TRUE(ReadFileIdentity(file, saved));
+  EXPECT_NE(KeptAnswerDocument().Take(file, saved), nullptr);  // still the bytes saved
+  ASSERT_EQ(Save("q1", "A").flag, 1);
+  ASSERT_TRUE(ReadFileIdentity(file, saved));
+  std::string rewritten = ReadWhole(file);
+  rewritten.replace(rewritten.find(">A<"), 3, ">Z<");
+  WriteWhole(file, rewritten);
+  EXPECT_EQ(KeptAnswerDocument().Take(file, saved), nullptr);
+
+  // Stamped well before it was put in place, a version is known by its stamps alone.
+  FileIdentity old = saved;
+  old.modified = old.changed = {1000000000, 0};
+  timespec placed{};
+  clock_gettime(CLOCK_REALTIME, &placed);
+  XmlDocPtr doc(xmlReadFile(file.c_str(), nullptr, 0));
+  KeptAnswerDocument().Keep(file, old, placed, "", std::move(doc));
+  EXPECT_NE(KeptAnswerDocument().Take(file, old), nullptr);
 }
 
 TEST_F(AnswerDocumentCacheTest, ARemovedFileStartsANewDocument) {

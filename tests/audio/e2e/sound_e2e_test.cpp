@@ -2,13 +2,16 @@
 // bridge, against a private sound server per test; what was played is recorded back from the
 // server's speaker and the microphone is fed with speech.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <thread>
 
 #include "tests/shell/e2e/client_harness.h"
@@ -20,6 +23,8 @@ using Clock = std::chrono::steady_clock;
 using soundtest::Sound;
 
 const char kOk[] = R"({"data":"操作成功","flag":1,"flagMsg":""})";
+const char kRecordFailed[] = R"({"data":"","flag":0,"flagMsg":"录音失败"})";
+const char kNoSoundFile[] = R"({"data":"","flag":0,"flagMsg":"放音失败，指定音频文件不存在"})";
 constexpr int kStartSeconds = 90;
 
 // The page functions that sound notices call: each reports its kind, its argument and the
@@ -33,7 +38,7 @@ function onDone(v) { report("done", v); }
 function onErr(v) { report("error", v); }
 function onCursor(v) { report("cursor", v); }
 function onEnergy(v) { report("energy", v); }
-function onWave(v) { report("waveform", v.waveform); }
+function onWave(v) { report("waveform", JSON.parse(v).waveform); }
 function onStopped(v) { report("stopped", v); }
 function onCheck(v) { report("check", v); }
 </script></body>)";
@@ -115,6 +120,27 @@ class SoundClient : public ::testing::Test {
     else
       soundtest::WriteWav16(path, sound);
   }
+  // Every waveform notice holds 32 sample values, the greatest of each slice, and some are not 0.
+  void ExpectWaveforms() const {
+    std::vector<Notice> waveforms = Notices("waveform");
+    ASSERT_FALSE(waveforms.empty());
+    bool heard = false;
+    for (const Notice& n : waveforms) {
+      std::string values = n.value;
+      for (std::size_t at; (at = values.find("%2C")) != std::string::npos;)
+        values.replace(at, 3, " ");
+      std::istringstream in(values);
+      int count = 0;
+      for (long v; in >> v; ++count) {
+        EXPECT_GE(v, -32768) << n.value;
+        EXPECT_LE(v, 32767) << n.value;
+        heard = heard || v != 0;
+      }
+      EXPECT_TRUE(in.eof()) << n.value;
+      EXPECT_EQ(count, 32) << n.value;
+    }
+    EXPECT_TRUE(heard);
+  }
   // Plays |name| from the cache folder while the speaker is recorded; what the speaker played.
   Sound PlayAndCapture(const std::string& name, const std::string& expectedData) {
     soundtest::Capture capture(48000, 2);
@@ -148,7 +174,7 @@ TEST_F(SoundClient, PlaysWavAndMp3WithNoticesAndTheirEnd) {
   EXPECT_GE(Correlation(sweep, played), 0.95);
   EXPECT_FALSE(Notices("cursor").empty());
   EXPECT_FALSE(Notices("energy").empty());
-  EXPECT_FALSE(Notices("waveform").empty());
+  ExpectWaveforms();
   EXPECT_TRUE(Notices("error").empty());
 
   // An MP3 is heard as libsndfile decodes it.
@@ -183,7 +209,7 @@ TEST_F(SoundClient, RecordsTheMicrophoneAndChecksWhatItRecorded) {
   EXPECT_NEAR(recorded.seconds(), 5.0, 0.05);
   EXPECT_GE(soundtest::Align(spoken, soundtest::Channel(recorded, 0), 5 * 16000).correlation,
             0.95);
-  EXPECT_FALSE(Notices("waveform").empty());
+  ExpectWaveforms();
 
   // Loud while the speech is heard, quiet once it is over.
   std::size_t first = soundtest::FirstAbove(spoken, 0.02);
@@ -243,6 +269,59 @@ TEST_F(SoundClient, ExclusiveStopPlayReplacesThePlay) {
   EXPECT_TRUE(Notices("done").empty());
   EXPECT_TRUE(Notices("error").empty());
   EXPECT_EQ(Notices("stopped").size(), 1u);
+}
+
+// Without a length the recording runs until the next exclusive command, as a rule stoprecord.
+TEST_F(SoundClient, RecordWithoutALengthRunsUntilStoprecord) {
+  EXPECT_EQ(Command("record", R"({"name":"open.wav","callback_func":"onDone",
+      "callback_func_err":"onErr","notify_waveform":"onWave","callback":"open"})", "1"),
+            kOk);
+  ASSERT_TRUE(Eventually([&] { return Notices("waveform").size() > 25; }, 10));
+  EXPECT_EQ(Command("stoprecord", R"({"callback_func":"onStopped","callback":"s"})", "1"), kOk);
+  EXPECT_EQ(web.WaitReply("stopped", 30), "s");
+  EXPECT_GT(soundtest::ReadSound(answers + "open.wav").seconds(), 1.9);
+  std::size_t waveforms = Notices("waveform").size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Notices("waveform").size(), waveforms);
+  EXPECT_TRUE(Notices("done").empty());
+  EXPECT_TRUE(Notices("error").empty());
+}
+
+// The answer document's names and files that are not regular files are no sound files: the
+// answers stay whole and the sound library is never left waiting on a FIFO.
+TEST_F(SoundClient, AnswerDocumentAndSpecialFilesAreRefused) {
+  EXPECT_EQ(Command("startexam", R"({"examineeId":"E","paperId":"P"})"), kOk);
+  EXPECT_EQ(Command("saveanswer", R"([{"key":"/test/q1/response[id=1]/answer","value":"A"}])"),
+            kOk);
+  std::string folder = answers + "E/P/";
+  auto document = [&] {
+    std::ifstream in(folder + "answer.xml", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  std::string saved = document();
+  ASSERT_NE(saved.find("<answer>A</answer>"), std::string::npos);
+  for (std::string name : {"answer.xml", ".answer.xml.tmp", "a/answer.xml"})
+    EXPECT_EQ(Command("record", R"({"name":")" + name + R"(","len":1})", "1"), kRecordFailed)
+        << name;
+  EXPECT_EQ(Command("record", R"({"name":"q.wav","len":1,"eval_info":{"dist":"answer.xml"}})",
+                    "1"),
+            kRecordFailed);
+  EXPECT_EQ(Command("play", R"({"name":"answer/E/P/answer.xml"})", "1"), kNoSoundFile);
+  EXPECT_EQ(Command("checkaudio", R"({"name":"answer.xml"})"),
+            R"({"data":"answer.xml","flag":0,"flagMsg":"放音失败，指定音频文件不存在"})");
+  EXPECT_EQ(document(), saved);
+
+  ASSERT_EQ(mkfifo((cache + "pipe.wav").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((folder + "pipe.wav").c_str(), 0600), 0);
+  EXPECT_EQ(Command("play", R"({"name":"pipe.wav"})", "1"), kNoSoundFile);
+  EXPECT_EQ(Command("checkaudio", R"({"name":"pipe.wav"})"),
+            R"({"data":"pipe.wav","flag":0,"flagMsg":"放音失败，指定音频文件不存在"})");
+  EXPECT_EQ(Command("record", R"({"name":"pipe.wav","len":1})", "1"), kRecordFailed);
+  Write(cache + "sweep.wav", Sweep(1.0, 48000, 2));
+  EXPECT_EQ(Command("play", R"({"name":"sweep.wav","callback_func":"onDone","callback":"p"})",
+                    "1"),
+            R"({"data":"1","flag":1,"flagMsg":""})");
+  EXPECT_EQ(web.WaitReply("done", 30), "p");
 }
 
 TEST_F(SoundClient, SetVolumeScalesTheSpeakersAndGetVolumeUnmutes) {

@@ -83,9 +83,24 @@ TEST_F(RecordTest, StopKeepsWhatWasRecordedAndFailuresStartNothing) {
 
   ClearNotices();
   EXPECT_EQ(api.record(Wide(Path("no/such/folder/a.wav")).c_str(), 50, request), -1);
-  EXPECT_EQ(api.record(Wide(Path("zero.wav")).c_str(), 0, request), -1);
   std::this_thread::sleep_for(milliseconds(200));
   EXPECT_TRUE(Notices().empty());
+}
+
+TEST_F(RecordTest, WithoutALengthRecordingRunsUntilStopped) {
+  for (int length : {0, -30}) {
+    ClearNotices();
+    std::string recording = Path("open" + std::to_string(-length) + ".wav");
+    ASSERT_EQ(api.record(Wide(recording).c_str(), length, request), 0) << length;
+    std::this_thread::sleep_for(milliseconds(1500));
+    EXPECT_TRUE(Notices(SND_NOTIFY_RECORD_END).empty()) << length;
+    EXPECT_FALSE(Notices(SND_NOTIFY_ENERGY).empty()) << length;
+    ASSERT_EQ(api.stop(), 0);
+    auto ends = Notices(SND_NOTIFY_RECORD_END);
+    ASSERT_EQ(ends.size(), 1u) << length;
+    EXPECT_EQ(ends[0].text, "{\"err_code\":39169}");
+    EXPECT_NEAR(soundtest::ReadSound(recording).seconds(), 1.5, 0.3) << length;
+  }
 }
 
 TEST_F(RecordTest, RecordingCutOffByACrashIsAPlayableWav) {
