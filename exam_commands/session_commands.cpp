@@ -81,8 +81,10 @@ class ConcreteCommandRunApp : public Command {
 
   void execute(std::string& reply) override {
     std::string start_page = g_pMainDlg->moduleDir + "apps/" + key + "/" + index;
-    // A key or page name that leaves the apps folder names no application of ours.
-    if (!IsContainedName(key) || !IsContainedName(index) || !IsExistingFile(start_page)) {
+    // A key or page name that leaves the apps folder names no application of ours. The empty
+    // key names the apps folder itself.
+    if ((!key.empty() && !IsContainedName(key)) || !IsContainedName(index) ||
+        !IsExistingFile(start_page)) {
       g_pMainDlg->window->Navigate("about:blank");
       BuildCallbackJson(0, "", kNoStartPage, reply);
       return;

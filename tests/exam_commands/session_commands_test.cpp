@@ -219,6 +219,17 @@ TEST_F(SessionTest, StopAppThatCannotRemoveTheFolderSaysWhy) {
   EXPECT_EQ(std::system(("rm -rf " + running.tempFolder).c_str()), 0);
 }
 
+TEST_F(SessionTest, TheEmptyKeyOpensTheAppsFolderItself) {
+  WriteWhole(state.moduleDir + "apps/index.html", "<html></html>");
+  ASSERT_EQ(Send("runapp", "{\"index\":\"index.html\"}").flag, 1);
+  EXPECT_EQ(Send("runapp", "{\"key\":\"\"}").flag, 1);
+  EXPECT_EQ(window.Calls(), (std::vector<std::string>{"Navigate(" + state.moduleDir +
+                                                           "apps//index.html)",
+                                                       "Navigate(" + state.moduleDir +
+                                                           "apps//index.html)"}));
+  EXPECT_EQ(state.Session().cacheFolder, dataDir + "apps//cache/");
+}
+
 TEST_F(SessionTest, RecordingsQueuedForEvaluationEndWithTheirSession) {
   auto queue = [&](const std::string& identity) {
     EvalItem item;
