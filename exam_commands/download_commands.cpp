@@ -125,7 +125,11 @@ ConcreteCommandDownloadFile::ConcreteCommandDownloadFile(const char* logWord,
   if (!ParseParams(request, v)) return;
   retry_ = v.isMember("retry") ? v["retry"].asInt() : 3;
   timeout_ = v.isMember("timeout") ? v["timeout"].asInt() : 30;
-  for (const Json::Value& entry : v["filelist"]) {
+  // Read by index: a list that is an object is refused by the JSON library's type error
+  // rather than taken member by member.
+  const Json::Value& list = v["filelist"];
+  for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+    const Json::Value& entry = list[i];
     DownloadItem item;
     // Only the scheme in lower case counts as absolute; anything else is a server path.
     item.url = CompleteServerUrl(entry["url"].asString(), false);

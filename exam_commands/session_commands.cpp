@@ -81,8 +81,10 @@ class ConcreteCommandRunApp : public Command {
 
   void execute(std::string& reply) override {
     std::string start_page = g_pMainDlg->moduleDir + "apps/" + key + "/" + index;
-    // A key or page name that leaves the apps folder names no application of ours.
-    if (!IsContainedName(key) || !IsContainedName(index) || !IsExistingFile(start_page)) {
+    // A key or page name that leaves the apps folder names no application of ours. The empty
+    // key names the apps folder itself.
+    if ((!key.empty() && !IsContainedName(key)) || !IsContainedName(index) ||
+        !IsExistingFile(start_page)) {
       g_pMainDlg->window->Navigate("about:blank");
       BuildCallbackJson(0, "", kNoStartPage, reply);
       return;
@@ -154,10 +156,12 @@ class ConcreteCommandStopApp : public Command {
     // Before any session the folder text is the system's temporary folder itself.
     if (IsSessionFolder(temp_folder)) {
       // Another worker may be removing the same folder at this moment: what it took first is
-      // no failure of ours.
+      // no failure of ours. Anything else left behind is, and the page is told.
       boost::system::error_code ec;
       boost::filesystem::remove_all(temp_folder, ec);
-      if (ec && IsExistingDir(temp_folder)) Log("删除临时目录失败：" + ec.message());
+      if (ec && ec != boost::system::errc::no_such_file_or_directory)
+        throw boost::filesystem::filesystem_error("boost::filesystem::remove_all", temp_folder,
+                                                  ec);
     }
     BuildCallbackJson(1, kSuccess, "", reply);
   }

@@ -174,9 +174,14 @@ bool CMainDlg::Create() {
   } catch (const std::exception& e) {
     g_printerr("program log unavailable: %s\n", e.what());
   }
-  // The previous run's folder may be large; the first page does not wait for its removal.
-  QueueSessionFolderTask(
-      [data = dataDir, temp = GetTempDir()] { RemovePreviousSessionFolder(data, temp); });
+  // The previous run's folder may be large; the first page does not wait for its removal. A
+  // run ended while that removal went on never recorded its own session: its folder is found
+  // by name, now, before this run begins a session of its own.
+  QueueSessionFolderTask([data = dataDir, temp = GetTempDir(),
+                          leftovers = FindSessionFolders(GetTempDir())] {
+    RemovePreviousSessionFolder(data, temp);
+    RemoveSessionFolders(leftovers);
+  });
 #ifdef QW_HAVE_AUDIO
   // Without the library the start goes on; the sound commands then answer failure.
   soundLibrary_ = std::make_unique<SoundLibrary>(moduleDir + "libOrvalis.so");

@@ -121,3 +121,30 @@ bool RemovePreviousSessionFolder(const std::string& dataDir, const std::string& 
   }
   return true;
 }
+
+std::vector<std::string> FindSessionFolders(const std::string& tempFolder) {
+  std::vector<std::string> folders;
+  boost::system::error_code ec;
+  for (boost::filesystem::directory_iterator it(tempFolder, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::string path = it->path().string();
+    struct stat st;
+    if (IsSessionGuid(it->path().filename().string()) && lstat(path.c_str(), &st) == 0 &&
+        S_ISDIR(st.st_mode) && st.st_uid == getuid())
+      folders.push_back(path);
+  }
+  return folders;
+}
+
+bool RemoveSessionFolders(const std::vector<std::string>& folders) {
+  bool removed = true;
+  for (const std::string& folder : folders) {
+    boost::system::error_code ec;
+    boost::filesystem::remove_all(folder, ec);
+    if (ec) {
+      LogError("session", "cannot remove " + folder + ": " + ec.message());
+      removed = false;
+    }
+  }
+  return removed;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // config.ini beside the executable, never written; a missing file or key reads as empty.
 struct ClientConfig {
@@ -42,3 +43,9 @@ bool IsSessionGuid(const std::string& text);
 // session GUID and the folder lies directly in |tempFolder|. Anything else a page may have
 // written there is left alone. False when a folder was named but could not be removed.
 bool RemovePreviousSessionFolder(const std::string& dataDir, const std::string& tempFolder);
+// The session folders directly in |tempFolder|: real folders of this user named by a session
+// GUID. Found before a run begins a session of its own, they are those of earlier runs,
+// including a run ended before hash.cache recorded its session.
+std::vector<std::string> FindSessionFolders(const std::string& tempFolder);
+// Removes each of |folders| with everything in it; false when one could not be removed.
+bool RemoveSessionFolders(const std::vector<std::string>& folders);

@@ -56,6 +56,18 @@ TEST_F(DownloadCommandsTest, NoItemsIsSuccess) {
   EXPECT_TRUE(server->Requests().empty());
 }
 
+TEST_F(DownloadCommandsTest, AFileListThatIsAnObjectIsRefused) {
+  WriteFile(files + "a.bin", "a");
+  const std::string refused =
+      Reply(0, "", "in Json::Value::operator[](ArrayIndex)const: requires arrayValue");
+  EXPECT_EQ(Dispatch("download", "{\"filelist\":{\"one\":" + Item("files/a.bin", "a.bin") + "}}"),
+            refused);
+  EXPECT_EQ(Dispatch("downloadapp", "{\"filelist\":{\"one\":" + Item("files/a.bin", "a") + "}}"),
+            refused);
+  EXPECT_TRUE(server->Requests().empty());
+  EXPECT_FALSE(IsExistingFile(session.cacheFolder + "a.bin"));
+}
+
 TEST_F(DownloadCommandsTest, FetchesIntoTheCacheFolderWithTheItemsFormFields) {
   WriteFile(files + "a.bin", std::string("\0\1\2binary", 9));
   EXPECT_EQ(Dispatch("download", List({Item("files/a.bin", "sub/dir/a.bin",

@@ -36,6 +36,33 @@ TEST_F(ServerCommandsTest, PostrequestCompletesTheUrlAndReturnsTheBody) {
   EXPECT_NE(LogText().find("[post]: return code:[0]"), std::string::npos);
 }
 
+TEST_F(ServerCommandsTest, IntegersAboveTheLargestIntGoAsEmptyFieldsFromEveryCommand) {
+  const std::string fields =
+      "{\"big\":2147483648,\"int\":2147483647,\"max\":9223372036854775807,"
+      "\"neg\":-2147483649}";
+  MakeDirs(session.cacheFolder + "rec", false, true);
+  WriteFile(session.cacheFolder + "rec/1.wav", "RIFF");
+  WriteFile(files + "f", "f");
+  EXPECT_EQ(Dispatch("postrequest", "{\"url\":\"p\",\"params\":" + fields + "}"),
+            Reply(1, "ok", ""));
+  EXPECT_EQ(Dispatch("upload", "{\"url\":\"u\",\"file\":{\"name\":\"a\",\"file\":"
+                               "\"rec/1.wav\"},\"params\":" + fields + "}"),
+            Reply(1, "", "Operation Successful"));
+  EXPECT_EQ(Dispatch("download", "{\"filelist\":[{\"url\":\"files/f\",\"name\":\"f\","
+                                 "\"params\":" + fields + "}]}"),
+            Reply(1, "下载成功", ""));
+  auto requests = server->Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  const std::vector<std::pair<std::string, std::string>> want{
+      {"big", ""}, {"int", "2147483647"}, {"max", ""}, {"neg", "-2147483649"}};
+  for (const RecordedRequest& r : requests) {
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const FormPart& p : ParseMultipart(r))
+      if (p.fileName.empty()) got.emplace_back(p.name, p.data);
+    EXPECT_EQ(got, want) << r.path;
+  }
+}
+
 TEST_F(ServerCommandsTest, PostrequestFailsOnAStatusOtherThan200AndLogsTheBody) {
   EXPECT_EQ(Dispatch("postrequest", "{\"url\":\"status/500\",\"retry\":3}"),
             Reply(0, "", "网络异常"));

@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
 #include <thread>
@@ -186,6 +189,45 @@ TEST_F(SessionTest, StopAppEndsTheSession) {
   EXPECT_EQ(HashCacheSession(), running.values.at("session"));
   // Ending it again is no error.
   EXPECT_EQ(Send("stopapp", "").flag, 1);
+}
+
+// Folders nested past the longest path the system takes, made one level at a time: the
+// removal by full paths fails for every user, root included.
+void MakeTooDeepTree(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  const std::string name(200, 'd');
+  for (int i = 0; i < 25 && fd >= 0; ++i) {
+    mkdirat(fd, name.c_str(), 0700);
+    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+    close(fd);
+    fd = next;
+  }
+  if (fd >= 0) close(fd);
+}
+
+TEST_F(SessionTest, StopAppThatCannotRemoveTheFolderSaysWhy) {
+  ASSERT_EQ(Send("runapp", "{\"key\":\"demo\"}").flag, 1);
+  SessionState running = state.Session();
+  MakeTooDeepTree(running.tempFolder);
+  Reply reply = Send("stopapp", "");
+  EXPECT_EQ(reply.flag, 0);
+  EXPECT_EQ(reply.data, "");
+  EXPECT_EQ(reply.flagMsg.rfind("boost::filesystem::remove_all: File name too long", 0), 0u)
+      << reply.flagMsg;
+  // The session has ended all the same.
+  EXPECT_TRUE(state.Session().values.empty());
+  EXPECT_EQ(std::system(("rm -rf " + running.tempFolder).c_str()), 0);
+}
+
+TEST_F(SessionTest, TheEmptyKeyOpensTheAppsFolderItself) {
+  WriteWhole(state.moduleDir + "apps/index.html", "<html></html>");
+  ASSERT_EQ(Send("runapp", "{\"index\":\"index.html\"}").flag, 1);
+  EXPECT_EQ(Send("runapp", "{\"key\":\"\"}").flag, 1);
+  EXPECT_EQ(window.Calls(), (std::vector<std::string>{"Navigate(" + state.moduleDir +
+                                                           "apps//index.html)",
+                                                       "Navigate(" + state.moduleDir +
+                                                           "apps//index.html)"}));
+  EXPECT_EQ(state.Session().cacheFolder, dataDir + "apps//cache/");
 }
 
 TEST_F(SessionTest, RecordingsQueuedForEvaluationEndWithTheirSession) {

@@ -125,7 +125,9 @@ TEST_F(HttpProviderTest, FieldsGoInNameOrderWithTheirRenderedBytes) {
   HttpCfg cfg = Cfg();
   std::string params =
       "{\"b\":true,\"a\":1.5,\"c\":null,\"d\":[1,2],\"e\":-7,\"f\":0.1234567,\"g\":{\"x\":1},"
-      "\"名字\":\"张三\", /* comments are allowed */ \"h\":18446744073709551615}";
+      "\"名字\":\"张三\", /* comments are allowed */ \"h\":18446744073709551615,"
+      "\"i\":2147483648,\"j\":9223372036854775807,\"k\":-2147483649,\"l\":2147483647,"
+      "\"m\":3000000000.0}";
   ASSERT_EQ(HttpProvider::postsRequest(server->Url("form"), params, &body, AppendTo, &cfg), 0);
   auto requests = server->Requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -136,7 +138,8 @@ TEST_F(HttpProviderTest, FieldsGoInNameOrderWithTheirRenderedBytes) {
   for (const FormPart& p : parts) got.emplace_back(p.name, p.data);
   std::vector<std::pair<std::string, std::string>> want{
       {"a", "1.5"}, {"b", "1"},        {"c", "null"}, {"d", ""}, {"e", "-7"},
-      {"f", "0.123457"}, {"g", ""}, {"h", ""},       {"名字", "张三"}};
+      {"f", "0.123457"}, {"g", ""}, {"h", ""},       {"i", ""}, {"j", ""},
+      {"k", "-2147483649"}, {"l", "2147483647"}, {"m", "3e+09"}, {"名字", "张三"}};
   EXPECT_EQ(got, want);
 }
 

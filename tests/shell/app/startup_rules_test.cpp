@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/filesystem.hpp>
 #include <boost/regex.hpp>
 #include <fstream>
@@ -206,6 +207,31 @@ TEST_F(SessionCleanupFolders, LinkNamedLikeASessionIsRemovedNotFollowed) {
   EXPECT_TRUE(RemovePreviousSessionFolder(data, temp));
   EXPECT_FALSE(boost::filesystem::is_symlink(temp + guid));
   EXPECT_TRUE(IsExistingFile(root.path() + "victim/keep.txt"));
+}
+
+TEST_F(SessionCleanupFolders, FoldersNamedAsSessionsAreFoundAndRemoved) {
+  const std::string a = "0123456789ABCDEF0123456789ABCDEF";
+  const std::string b = "abcdef0123456789abcdef0123456789";
+  MakeDirs(temp + a + "/x/y", false, true);
+  MakeDirs(temp + b, false, true);
+  // Not ours to remove: other names, a file, and a link to someone's folder.
+  MakeDirs(temp + "0123456789ABCDEF0123456789ABCDE", false, true);
+  WriteFile(temp + "11111111111111111111111111111111", "a file");
+  MakeDirs(root.path() + "victim", false, true);
+  WriteFile(root.path() + "victim/keep.txt", "keep");
+  ASSERT_EQ(symlink((root.path() + "victim").c_str(),
+                    (temp + "22222222222222222222222222222222").c_str()),
+            0);
+  std::vector<std::string> found = FindSessionFolders(temp);
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{temp + a, temp + b}));
+  EXPECT_TRUE(RemoveSessionFolders(found));
+  EXPECT_FALSE(IsExistingDir(temp + a));
+  EXPECT_FALSE(IsExistingDir(temp + b));
+  EXPECT_TRUE(IsExistingDir(temp + "0123456789ABCDEF0123456789ABCDE"));
+  EXPECT_TRUE(IsExistingFile(temp + "11111111111111111111111111111111"));
+  EXPECT_TRUE(IsExistingFile(root.path() + "victim/keep.txt"));
+  EXPECT_TRUE(FindSessionFolders(root.path() + "missing/").empty());
 }
 
 }  // namespace

@@ -100,6 +100,29 @@ TEST_F(MainDlgTest, ThePreviousRunsSessionFolderIsRemovedWithoutHoldingUpTheStar
   unsetenv("TMPDIR");
 }
 
+TEST_F(MainDlgTest, AFolderOfARunEndedBeforeItsSessionWasRecordedIsRemovedToo) {
+  const std::string temp = root.path() + "tmp/";
+  setenv("TMPDIR", temp.c_str(), 1);
+  // hash.cache still names the run before: the last run ended before recording its own.
+  const std::string recorded = "0123456789ABCDEF0123456789ABCDEF";
+  const std::string unrecorded = "FEDCBA9876543210fedcba9876543210";
+  MakeDirs(temp + recorded + "/a/", false, true);
+  MakeDirs(temp + unrecorded + "/unpacked/", false, true);
+  std::ofstream(temp + unrecorded + "/unpacked/paper.json") << "{}";
+  MakeDirs(temp + "not-a-session/", false, true);
+  MakeDirs(root.path() + "Quellwick/", false, true);
+  std::ofstream(root.path() + "Quellwick/hash.cache") << "[cache]\nsession=" << recorded << "\n";
+  CMainDlg dialog;
+  g_pMainDlg = &dialog;
+  ASSERT_TRUE(dialog.Create());
+  WaitForSessionRecords();
+  EXPECT_FALSE(IsExistingDir(temp + recorded));
+  EXPECT_FALSE(IsExistingDir(temp + unrecorded));
+  EXPECT_TRUE(IsExistingDir(temp + "not-a-session"));
+  dialog.EndRun(2);
+  unsetenv("TMPDIR");
+}
+
 TEST_F(MainDlgTest, TeardownWaitsForCommandsBeforeFreeingTheirRecordsAndRefusesNewOnes) {
   CommandFactory::Register("test", &MakeCommand<SlowCommand>);
   auto dialog = std::make_unique<CMainDlg>();
