@@ -2,7 +2,6 @@
 
 #include <json/json.h>
 
-#include <climits>
 #include <memory>
 #include <stdexcept>
 
@@ -36,13 +35,6 @@ Easy NewEasy() {
   return Easy(lib ? lib->easy_init() : nullptr);
 }
 
-// A form field's text. A positive integer above the largest int goes as the empty text however
-// the JSON library keeps it: up to 2^63-1 it holds one as a signed 64-bit number.
-std::string FormFieldText(const Json::Value& value) {
-  if (value.type() == Json::intValue && value.asLargestInt() > INT_MAX) return "";
-  return JsonValueText(value, JsonTextFor::kFormField);
-}
-
 // Appends the parts described by the JSON |text| to |mime|.
 void ParsePostParams(curl_mime* mime, const std::string& text, PartMode mode) {
   if (text.empty()) return;
@@ -58,7 +50,7 @@ void ParsePostParams(curl_mime* mime, const std::string& text, PartMode mode) {
   if (mode == kContentParts) {
     for (const std::string& name : fields.getMemberNames()) {
       std::string field_name = AnsiToUtf8(name);
-      std::string contents = AnsiToUtf8(FormFieldText(fields[name]));
+      std::string contents = AnsiToUtf8(JsonValueText(fields[name], JsonTextFor::kFormField));
       curl_mimepart* part = Curl()->mime_addpart(mime);
       Curl()->mime_name(part, field_name.c_str());
       Curl()->mime_data(part, contents.data(), contents.size());

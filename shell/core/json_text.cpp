@@ -39,7 +39,10 @@ std::string JsonValueText(const Json::Value& value, JsonTextFor reader) {
   switch (value.type()) {
     case Json::nullValue:
       return "null";
+    // A form field takes a positive integer above the largest int as the empty text, however
+    // the JSON library keeps it: up to 2^63-1 it holds one as a signed 64-bit number.
     case Json::intValue:
+      if (reader == JsonTextFor::kFormField && value.asLargestInt() > INT_MAX) return "";
       return std::to_string(value.asLargestInt());
     case Json::uintValue:
       if (reader == JsonTextFor::kFormField &&
