@@ -3,14 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <stdexcept>
 #include <string>
 
+#include "platform/cef/cef_gtk_internal.h"
 #include "platform/cef/cef_resource_stream.h"
 
 namespace {
 
 std::atomic<int> g_live{0};
+
+// Returns once everything posted to the IO thread before it has run (and been let go of).
+void FlushIo() {
+  std::promise<void> done;
+  cef_internal::PostToIo([&done] { done.set_value(); });
+  done.get_future().wait();
+}
 
 // Serves |body| in pieces of at most |piece| bytes and records what it was asked.
 class Handler : public CefResourceHandler, public CefRefCounted<Handler> {
@@ -82,6 +91,7 @@ TEST(ResourceStream, ReleasedMidStreamCancelsOnceAndLetsGoOfTheHandler) {
     char buffer[8192];
     EXPECT_EQ(g_input_stream_read(s, buffer, sizeof buffer, nullptr, nullptr), 1000);
     ASSERT_TRUE(g_input_stream_close(s, nullptr, nullptr));
+    FlushIo();  // the handler hears its cancel on the IO thread
     int reads = h->reads;
     GError* error = nullptr;
     EXPECT_LT(g_input_stream_read(s, buffer, sizeof buffer, nullptr, &error), 0);
@@ -100,6 +110,7 @@ TEST(ResourceStream, ReleasedMidStreamCancelsOnceAndLetsGoOfTheHandler) {
     char buffer[100];
     EXPECT_EQ(g_input_stream_read(s, buffer, sizeof buffer, nullptr, nullptr), 100);
     g_object_unref(s);
+    FlushIo();
     EXPECT_EQ(h->cancels, 1);
     EXPECT_EQ(h->GetRefCt(), 1);
   }
