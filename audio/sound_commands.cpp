@@ -34,13 +34,8 @@ bool ParseSoundParams(const CommandRequest& request, Json::Value& out) {
 SoundCallbacks* Sound() { return g_pMainDlg->soundCallbacks; }
 
 // The library opens its files blocking: a FIFO without a writer, or a device, would hold it, and
-// every sound command after it, for good. Only regular files are sound files.
-bool IsRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// A recording may be made where nothing is yet, or over an earlier recording.
+// every sound command after it, for good. A recording may be made where nothing is yet, or over
+// an earlier recording.
 bool MayRecordInto(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
@@ -114,7 +109,7 @@ class ConcreteCommandPlay : public SoundCommand {
   bool RunsOnAfterExecute() const override { return true; }
   void execute(std::string& reply) override {
     std::string path = refused || name.empty() ? std::string() : LocateFile(file_);
-    if (path.empty() || !IsRegularFile(path)) {
+    if (path.empty() || !IsExistingFile(path)) {
       BuildCallbackJson(0, "", kNoSoundFile, reply);
       return;
     }
@@ -221,7 +216,7 @@ class ConcreteCommandAudioCheck : public SoundCommand {
   void execute(std::string& reply) override {
     std::string path = refused || name.empty() ? std::string()
                                                : g_pMainDlg->Session().answerFolder + file_;
-    if (path.empty() || !IsRegularFile(path)) {
+    if (path.empty() || !IsExistingFile(path)) {
       Log(kNoSoundFile);
       BuildCallbackJson(0, name, kNoSoundFile, reply);
       return;

@@ -1,5 +1,9 @@
 #include "exam_commands/download_commands.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -14,6 +18,19 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The download's target, emptied. Opened without waiting and kept only when it is a regular file:
+// a FIFO or a device left under the name would hold the worker, or swallow the download.
+FILE* OpenTarget(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  FILE* file = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == 0)
+    file = fdopen(fd, "wb+");  // a regular file never waits, whatever its flags say
+  if (!file) close(fd);
+  return file;
+}
 
 const char kTag[] = "download file";
 const char kUnpackFailed[] = "解压失败";
@@ -228,7 +245,7 @@ bool ConcreteCommandDownloadFile::FetchItem(std::string& reply, const DownloadIt
     return true;
   }
   if (!dir.empty() && !IsExistingDir(dir)) MakeDirs(dir, false, true);
-  FILE* file = std::fopen(path.c_str(), "wb+e");
+  FILE* file = OpenTarget(path);
   if (!file) {
     Error(name + "打开失败");
     BuildCallbackJson(0, "", "无法打开文件:" + path, reply);

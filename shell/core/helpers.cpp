@@ -169,7 +169,7 @@ std::string PrivateTempDir(const std::string& parent) {
 
 bool IsExistingFile(const std::string& path) {
   struct stat st;
-  return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 bool IsExistingDir(const std::string& path) {

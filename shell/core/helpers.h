@@ -27,6 +27,8 @@ std::string GetTempDir();
 // When that name is a link, no folder, or another user's, a new private folder made with mkdtemp
 // beside it serves instead, the same one for the rest of the run.
 std::string PrivateTempDir(const std::string& parent);
+// Regular files only (a link is followed): a FIFO or a device would block whoever opens it, and
+// every caller goes on to open the file.
 bool IsExistingFile(const std::string& path);
 bool IsExistingDir(const std::string& path);
 // Replaces "/" and "\" by |separator| and collapses runs of separators; a leading pair of

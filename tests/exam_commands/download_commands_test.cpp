@@ -1,5 +1,7 @@
 #include "exam_commands/download_commands.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -105,6 +107,21 @@ TEST_F(DownloadCommandsTest, PresentFileIsKeptUnlessForced) {
   EXPECT_EQ(Dispatch("download", List({Item("files/f.txt", "f.txt", ",\"force\":true")})),
             Reply(1, "下载成功", ""));
   EXPECT_EQ(ReadFile(session.cacheFolder + "f.txt"), "server");
+}
+
+TEST_F(DownloadCommandsTest, ATargetThatIsNoRegularFileFailsAtOnce) {
+  // Opening a FIFO for writing would wait for a reader for good.
+  WriteFile(files + "f.txt", "server");
+  MakeDirs(session.cacheFolder, false, true);
+  const std::string fifo = session.cacheFolder + "f.txt";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const char* force : {"", ",\"force\":true"}) {
+    EXPECT_EQ(Dispatch("download", List({Item("files/f.txt", "f.txt", force)})),
+              Reply(0, "", "无法打开文件:" + fifo));
+  }
+  struct stat st;
+  ASSERT_EQ(stat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(DownloadCommandsTest, ErrorStatusLogsTheBodyAndLeavesNoFile) {

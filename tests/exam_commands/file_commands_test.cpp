@@ -1,5 +1,7 @@
 #include "tests/exam_commands/session_test_util.h"
 
+#include <sys/stat.h>
+
 namespace {
 
 class FileCommandsTest : public ExamSessionFixture {
@@ -45,6 +47,14 @@ TEST_F(FileCommandsTest, ReadFileFailures) {
   EXPECT_EQ(Send("readfile", "{\"filelist\":[1]}").flag, 0);
   EXPECT_EQ(Send("readfile", "{\"filelist\":[[1]]}").flagMsg, "Type is not convertible to string");
   EXPECT_EQ(Send("readfile", "{filelist").flagMsg, "解析json串参数失败");
+}
+
+TEST_F(FileCommandsTest, ReadFileOfAFifoFailsAtOnce) {
+  WriteWhole(cache + "present.txt", "x");
+  ASSERT_EQ(mkfifo((cache + "pipe").c_str(), 0600), 0);
+  Reply reply = Send("readfile", "{\"filelist\":[\"pipe\"]}");
+  EXPECT_EQ(reply.flag, 0);
+  EXPECT_EQ(reply.flagMsg, "打开文件出错");
 }
 
 TEST_F(FileCommandsTest, ReadFileStaysInsideTheApplicationsFolders) {

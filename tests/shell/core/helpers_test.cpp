@@ -77,6 +77,10 @@ TEST(Paths, MakeDirsCreatesParentsAndReportsWhatExists) {
   EXPECT_TRUE(IsExistingFile(dir.path() + "file"));
   EXPECT_FALSE(IsExistingDir(dir.path() + "file"));
   EXPECT_FALSE(IsExistingFile(deep));
+  // Only regular files: whoever asks goes on to open it, and a FIFO or a device would block.
+  ASSERT_EQ(mkfifo((dir.path() + "fifo").c_str(), 0600), 0);
+  EXPECT_FALSE(IsExistingFile(dir.path() + "fifo"));
+  EXPECT_FALSE(IsExistingFile("/dev/null"));
   EXPECT_EQ(MakeDirs(dir.path() + "file/sub", false, true), EEXIST);
 }
 
