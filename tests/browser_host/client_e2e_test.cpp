@@ -13,20 +13,6 @@
 
 namespace {
 
-std::string Page(const std::string& name, const std::string& body) {
-  return "file://" +
-         E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + body + "</body></html>");
-}
-
-
-// Runs script in the page that reports; returns the report.
-Json::Value Ask(const std::string& script) {
-  size_t n = E2E::RecordsOf("report").size();
-  KVBExecJS(script.c_str(), "");
-  EXPECT_TRUE(E2E::WaitForRecord("report", n + 1));
-  return E2E::LastReport();
-}
-
 std::vector<GtkWindow*> VisibleToplevels() {
   std::vector<GtkWindow*> out;
   GList* all = gtk_window_list_toplevels();
@@ -53,11 +39,6 @@ void FocusBrowser() {
   E2E::Pump(300);
 }
 
-void Keys(const std::string& keys) {
-  E2E::RunCommand("xdotool key --delay 30 " + keys);
-  E2E::Pump(400);
-}
-
 std::string ReadLog() {
   std::ifstream in(std::string(E2E::ModuleFolder()) + "libkvb.log");
   std::stringstream s;
@@ -69,12 +50,12 @@ std::string ReadLog() {
 
 TEST(ClientHandler, PopupsOpenNothingAndTheOpenerStays) {
   std::string url =
-      Page("popup.html",
-           "<script>var w=window.open('about:blank','_blank');"
-           "var a=document.createElement('a');a.href='about:blank';a.target='_blank';"
-           "document.body.appendChild(a);a.click();"
-           "setTimeout(function(){report({opened:w!==null,here:location.href});},300);"
-           "</script>");
+      E2E::Page("popup.html",
+                "<script>var w=window.open('about:blank','_blank');"
+                "var a=document.createElement('a');a.href='about:blank';a.target='_blank';"
+                "document.body.appendChild(a);a.click();"
+                "setTimeout(function(){report({opened:w!==null,here:location.href});},300);"
+                "</script>");
   E2E::Run(url, [url] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
     Json::Value r = E2E::LastReport();
@@ -87,30 +68,31 @@ TEST(ClientHandler, PopupsOpenNothingAndTheOpenerStays) {
 }
 
 TEST(ClientHandler, RightClickShowsNoMenu) {
-  std::string url = Page("menu.html",
-                         "<p style='height:500px'>text</p><script>var menus=0;"
-                         "document.addEventListener('contextmenu',function(){menus++;});</script>");
+  std::string url =
+      E2E::Page("menu.html",
+                "<p style='height:500px'>text</p><script>var menus=0;"
+                "document.addEventListener('contextmenu',function(){menus++;});</script>");
   E2E::Run(url, [] {
     FocusBrowser();
     E2E::RunCommand("xdotool mousemove --window " + Xid() + " 200 200 click 3");
     E2E::Pump(600);
     EXPECT_FALSE(MenuShown());
-    EXPECT_EQ(Ask("report({menus:menus})")["menus"].asInt(), 1);
+    EXPECT_EQ(E2E::Ask("report({menus:menus})")["menus"].asInt(), 1);
     KVBCloseCEFMainBrowser();
   });
 }
 
 TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
   std::string url =
-      Page("keys.html",
-           "<input id=f value='abc'><script>var keys=[];"
-           "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},true);"
-           "function state(){report({keys:keys,value:document.getElementById('f')?"
-           "document.getElementById('f').value:null});keys=[];}</script>");
+      E2E::Page("keys.html",
+                "<input id=f value='abc'><script>var keys=[];"
+                "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},true);"
+                "function state(){report({keys:keys,value:document.getElementById('f')?"
+                "document.getElementById('f').value:null});keys=[];}</script>");
   E2E::Run(url, [] {
     FocusBrowser();
-    Keys("BackSpace");
-    Json::Value r = Ask("state()");
+    E2E::Keys("BackSpace");
+    Json::Value r = E2E::Ask("state()");
     EXPECT_EQ(r["keys"].size(), 0u) << "Backspace outside a field reached the page";
 
     KVBExecJS(
@@ -118,8 +100,8 @@ TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
         "send('Key.focused','','0');",
         "");
     ASSERT_TRUE(E2E::WaitForRecord("focused"));
-    Keys("BackSpace");
-    r = Ask("state()");
+    E2E::Keys("BackSpace");
+    r = E2E::Ask("state()");
     ASSERT_EQ(r["keys"].size(), 1u);
     EXPECT_EQ(r["keys"][0].asInt(), 8);
     EXPECT_EQ(r["value"].asString(), "ab");
@@ -130,23 +112,23 @@ TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
         "setTimeout(function(){send('Key.removed','','0');},50);",
         "");
     ASSERT_TRUE(E2E::WaitForRecord("removed"));
-    Keys("BackSpace");
-    r = Ask("state()");
+    E2E::Keys("BackSpace");
+    r = E2E::Ask("state()");
     EXPECT_EQ(r["keys"].size(), 0u) << "Backspace after the field was removed reached the page";
 
-    Keys("F5");
-    r = Ask("state()");
+    E2E::Keys("F5");
+    r = E2E::Ask("state()");
     ASSERT_EQ(r["keys"].size(), 1u);
     EXPECT_EQ(r["keys"][0].asInt(), 116);
 
-    Keys("alt+F5");
-    r = Ask("state()");
+    E2E::Keys("alt+F5");
+    r = E2E::Ask("state()");
     for (const auto& k : r["keys"]) EXPECT_NE(k.asInt(), 116) << "Alt+F5 reached the page";
     EXPECT_NE(ReadLog().find("[DEBUG] press F5..."), std::string::npos);
 
     // Alt+T types the 't' of F5's code, but is no F5: its key down reaches the page.
-    Keys("alt+t");
-    r = Ask("state()");
+    E2E::Keys("alt+t");
+    r = E2E::Ask("state()");
     bool t = false;
     for (const auto& k : r["keys"]) t |= k.asInt() == 84;
     EXPECT_TRUE(t) << "Alt+T's key down was swallowed";
@@ -156,7 +138,7 @@ TEST(ClientHandler, BackspaceOnlyEditsFieldsAndSystemF5IsSwallowed) {
 
 TEST(ClientHandler, FrameLoadsReportTheMainFrameUrl) {
   E2E::WriteFile("child.html", "<html><body>child</body></html>");
-  std::string url = Page("frames.html", "<iframe src='child.html'></iframe>");
+  std::string url = E2E::Page("frames.html", "<iframe src='child.html'></iframe>");
   E2E::Run(url, [url] {
     // about:blank, the page and its frame.
     ASSERT_TRUE(E2E::PumpUntil([] { return E2E::loadEnds() >= 3; }));
@@ -204,7 +186,7 @@ gboolean WatchDialogs(gpointer p) {
 TEST(ClientHandler, OnlyACompletedDownloadShowsTheNotice) {
   E2E::WriteFile("data.zip", std::string("\x01\x02payload", 9));
   E2E::WriteFile("other.zip", "other");
-  std::string url = Page("download.html", "<p>downloads</p>");
+  std::string url = E2E::Page("download.html", "<p>downloads</p>");
   E2E::Run(url, [] {
     DialogWatch watch;
     guint source = g_timeout_add(50, WatchDialogs, &watch);
@@ -231,8 +213,8 @@ TEST(ClientHandler, OnlyACompletedDownloadShowsTheNotice) {
 }
 
 TEST(ClientHandler, TheLoopEndsWithTheLastBrowser) {
-  std::string url = Page("last.html", "<p>main</p>");
-  std::string sub = Page("sub.html", "<p>sub</p>");
+  std::string url = E2E::Page("last.html", "<p>main</p>");
+  std::string sub = E2E::Page("sub.html", "<p>sub</p>");
   E2E::Run(url, [sub] {
     KVBShowDevTools();
     ASSERT_TRUE(E2E::PumpUntil([] { return ClientHandler::GetLiveBrowserCount() == 2; }));

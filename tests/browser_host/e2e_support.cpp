@@ -94,6 +94,16 @@ std::string E2E::ModuleFolder() { return GetModuleFolder(); }
 
 int E2E::RunCommand(const std::string& command) { return std::system(command.c_str()); }
 
+void E2E::Keys(const std::string& keys) {
+  RunCommand("xdotool key --delay 30 " + keys);
+  Pump(400);
+}
+
+std::string E2E::Page(const std::string& name, const std::string& body) {
+  return "file://" +
+         WriteFile(name, std::string("<html><body>") + kPageHelpers + body + "</body></html>");
+}
+
 void E2E::Run(const std::string& url, const std::function<void()>& body) {
   ClearRecords();
   {
@@ -194,6 +204,12 @@ void E2E::ClearRecords() {
   std::lock_guard<std::mutex> lock(g_mutex);
   g_records.clear();
   g_counts.clear();
+}
+
+Json::Value E2E::Ask(const std::string& script) {
+  size_t n = RecordsOf("report").size();
+  KVBExecJS(script.c_str(), "");
+  return WaitForRecord("report", n + 1) ? LastReport() : Json::Value();
 }
 
 Json::Value E2E::LastReport() {

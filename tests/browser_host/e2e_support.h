@@ -37,6 +37,8 @@ class E2E {
   static void ClearRecords();
   // The params of the page's latest "report" message, parsed (null when there is none).
   static Json::Value LastReport();
+  // Runs |script| in the page, which reports; returns that report (null when none came).
+  static Json::Value Ask(const std::string& script);
 
   static int loadEnds();
   static int loadStarts();
@@ -45,7 +47,11 @@ class E2E {
   static GtkWidget* window();
   static GtkWidget* view();  // the main browser's view
   static std::string WriteFile(const std::string& name, const std::string& contents);
+  // The file URL of a page of |body| with the page helpers.
+  static std::string Page(const std::string& name, const std::string& body);
   static int RunCommand(const std::string& command);
+  // Types |keys| with xdotool, then gives the page time to see them.
+  static void Keys(const std::string& keys);
   static std::string ModuleFolder();
   static std::string WindowXid();  // the X window of window()
 };

@@ -6,33 +6,12 @@
 #include "browser_host/kvb_api.h"
 #include "tests/browser_host/e2e_support.h"
 
-namespace {
-
-std::string Page(const std::string& name, const std::string& body) {
-  return "file://" +
-         E2E::WriteFile(name, std::string("<html><body>") + kPageHelpers + body + "</body></html>");
-}
-
-Json::Value Ask(const std::string& script) {
-  size_t n = E2E::RecordsOf("report").size();
-  KVBExecJS(script.c_str(), "");
-  EXPECT_TRUE(E2E::WaitForRecord("report", n + 1));
-  return E2E::LastReport();
-}
-
-void Keys(const std::string& keys) {
-  E2E::RunCommand("xdotool key --delay 30 " + keys);
-  E2E::Pump(400);
-}
-
-}  // namespace
-
 TEST(Navigation, APageThatBackShowsAgainHasAWorkingBridge) {
-  Page("ahead.html", "<script>send('Nav.ahead','','0',function(){history.back();});</script>");
-  std::string url = Page("behind.html",
-                         "<script>var shown=0;window.addEventListener('pageshow',function(){"
-                         "var n=++shown;send('Nav.shown','p'+n,'0',function(k,a){"
-                         "report({shown:n,reply:a[0]});});});</script>");
+  E2E::Page("ahead.html", "<script>send('Nav.ahead','','0',function(){history.back();});</script>");
+  std::string url = E2E::Page("behind.html",
+                              "<script>var shown=0;window.addEventListener('pageshow',function(){"
+                              "var n=++shown;send('Nav.shown','p'+n,'0',function(k,a){"
+                              "report({shown:n,reply:a[0]});});});</script>");
   E2E::Run(url, [] {
     ASSERT_TRUE(E2E::WaitForRecord("report", 1));
     KVBExecJS("location.href='ahead.html';", "");
@@ -46,24 +25,24 @@ TEST(Navigation, APageThatBackShowsAgainHasAWorkingBridge) {
 }
 
 TEST(Navigation, BackspaceOnTheNextPageIsSwallowedUntilAFieldThereHasFocus) {
-  Page("next-field.html",
-       "<input id=g value='xy'><script>var keys=[];"
-       "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},"
-       "true);send('Nav.arrived','','0');"
-       "function state(){report({keys:keys,value:document.getElementById('g')."
-       "value,here:location.pathname});keys=[];}</script>");
-  std::string url = Page("field.html",
-                         "<input id=f value='abc'><script>var f=document.getElementById('f');"
-                         "f.focus();send('Nav.focused','','0',function(){"
-                         "location.href='next-field.html';});</script>");
+  E2E::Page("next-field.html",
+            "<input id=g value='xy'><script>var keys=[];"
+            "document.addEventListener('keydown',function(e){keys.push(e.keyCode);},"
+            "true);send('Nav.arrived','','0');"
+            "function state(){report({keys:keys,value:document.getElementById('g')."
+            "value,here:location.pathname});keys=[];}</script>");
+  std::string url = E2E::Page("field.html",
+                              "<input id=f value='abc'><script>var f=document.getElementById('f');"
+                              "f.focus();send('Nav.focused','','0',function(){"
+                              "location.href='next-field.html';});</script>");
   E2E::Run(url, [] {
     ASSERT_TRUE(E2E::WaitForRecord("arrived"));
     gtk_window_present(GTK_WINDOW(E2E::window()));
     gtk_widget_grab_focus(E2E::view());
     E2E::RunCommand("xdotool windowfocus " + E2E::WindowXid() + " 2>/dev/null");
     E2E::Pump(300);
-    Keys("BackSpace");
-    Json::Value r = Ask("state()");
+    E2E::Keys("BackSpace");
+    Json::Value r = E2E::Ask("state()");
     EXPECT_EQ(r["keys"].size(), 0u) << "Backspace on the new page reached it";
     EXPECT_NE(r["here"].asString().find("next-field.html"), std::string::npos);
 
@@ -72,8 +51,8 @@ TEST(Navigation, BackspaceOnTheNextPageIsSwallowedUntilAFieldThereHasFocus) {
         "send('Nav.typing','','0');",
         "");
     ASSERT_TRUE(E2E::WaitForRecord("typing"));
-    Keys("BackSpace z");
-    r = Ask("state()");
+    E2E::Keys("BackSpace z");
+    r = E2E::Ask("state()");
     EXPECT_EQ(r["value"].asString(), "xz");
     KVBCloseCEFMainBrowser();
   });

@@ -1,6 +1,3 @@
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <thread>
@@ -9,6 +6,7 @@
 #include "shell/core/profile.h"
 #include "exam_commands/session_record.h"
 #include "tests/exam_commands/session_test_util.h"
+#include "tests/support/unremovable_tree.h"
 
 namespace {
 
@@ -189,20 +187,6 @@ TEST_F(SessionTest, StopAppEndsTheSession) {
   EXPECT_EQ(HashCacheSession(), running.values.at("session"));
   // Ending it again is no error.
   EXPECT_EQ(Send("stopapp", "").flag, 1);
-}
-
-// Folders nested past the longest path the system takes, made one level at a time: the
-// removal by full paths fails for every user, root included.
-void MakeTooDeepTree(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  const std::string name(200, 'd');
-  for (int i = 0; i < 25 && fd >= 0; ++i) {
-    mkdirat(fd, name.c_str(), 0700);
-    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-    close(fd);
-    fd = next;
-  }
-  if (fd >= 0) close(fd);
 }
 
 TEST_F(SessionTest, StopAppThatCannotRemoveTheFolderSaysWhy) {

@@ -1,14 +1,13 @@
 // The real client running an application from its home page: the session folders it leaves
 // and removes, and the form fields it sends to a real server.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 
 #include "shell/core/helpers.h"
 #include "shell/core/json_text.h"
 #include "tests/shell/e2e/client_harness.h"
+#include "tests/support/unremovable_tree.h"
 #include "tests/transfer/local_http_server.h"
 
 namespace {
@@ -53,20 +52,6 @@ class ExamClient : public ::testing::Test {
   std::unique_ptr<ClientInstall> install;
   pid_t pid = 0;
 };
-
-// Folders nested past the longest path the system takes, made one level at a time: removing
-// them by full paths fails for every user, root included.
-void MakeTooDeepTree(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  const std::string name(200, 'd');
-  for (int i = 0; i < 25 && fd >= 0; ++i) {
-    mkdirat(fd, name.c_str(), 0700);
-    int next = openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-    close(fd);
-    fd = next;
-  }
-  if (fd >= 0) close(fd);
-}
 
 TEST_F(ExamClient, EarlierSessionFoldersGoAtTheStartAndAStuckOneFailsStopApp) {
   EXPECT_TRUE(Eventually(
