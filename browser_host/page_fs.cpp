@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/base/regular_file.h"
+
 namespace page_fs {
 
 namespace {
@@ -23,35 +25,11 @@ bool WriteAllBytes(int fd, const char* p, size_t n) {
   return true;
 }
 
-// Opens |path| without waiting: a FIFO without a writer (or reader) or a device would hold the
-// page's script, and the web process with it, for as long as it stays idle. Only a regular file
-// is handed back, in blocking mode again; anything else is closed and gives -1.
-int OpenRegularFile(const std::string& path, int flags) {
-  int fd = open(path.c_str(), flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
-  struct stat st;
-  int status = fcntl(fd, F_GETFL);
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || status < 0 ||
-      fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// What is plainly no regular file is not opened at all: opening a device or a FIFO already acts
-// on it (a FIFO's other end sees the open and the close).
-bool IsOtherThanRegularFile(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
-}
-
 }  // namespace
 
 void ReadFileAll(const std::string& path, std::string& text, int& error) {
   text.clear();
   error = -1;
-  if (IsOtherThanRegularFile(path)) return;
   int fd = OpenRegularFile(path, O_RDONLY);
   if (fd < 0) return;
   struct stat st;
@@ -87,7 +65,6 @@ void ReadFileAll(const std::string& path, std::string& text, int& error) {
 
 void WriteFileAll(const std::string& path, const std::string& contents, int& error) {
   error = -1;
-  if (IsOtherThanRegularFile(path)) return;
   int fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC);
   if (fd < 0) return;
   std::string out;

@@ -1,7 +1,6 @@
 #include "exam_commands/download_commands.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include <memory>
 
 #include "exam_commands/transfer_commands.h"
+#include "platform/base/regular_file.h"
 #include "shell/commands/main_state.h"
 #include "shell/core/helpers.h"
 #include "shell/core/program_log.h"
@@ -19,15 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The download's target, emptied. Opened without waiting and kept only when it is a regular file:
-// a FIFO or a device left under the name would hold the worker, or swallow the download.
+// The download's target, emptied; null when it is no regular file: a FIFO or a device left under
+// the name would hold the worker, or swallow the download.
 FILE* OpenTarget(const std::string& path) {
-  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+  int fd = OpenRegularFile(path, O_RDWR | O_CREAT);
   if (fd < 0) return nullptr;
-  struct stat st;
-  FILE* file = nullptr;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ftruncate(fd, 0) == 0)
-    file = fdopen(fd, "wb+");  // a regular file never waits, whatever its flags say
+  FILE* file = ftruncate(fd, 0) == 0 ? fdopen(fd, "wb+") : nullptr;
   if (!file) close(fd);
   return file;
 }
