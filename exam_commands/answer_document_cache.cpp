@@ -3,11 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstdio>
-#include <ctime>
 
 #include "exam_commands/answer_xml_text.h"
 #include "exam_commands/session_names.h"
@@ -17,19 +14,6 @@ namespace {
 
 bool SameTime(const timespec& a, const timespec& b) {
   return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
-}
-
-// The coarsest time stamps in use: FAT's two seconds (ext2 and ext4 with small inodes stamp whole
-// seconds; finer stamps still come from a clock that advances in ticks of milliseconds).
-constexpr int64_t kStampTickNs = 2'000'000'000;
-
-int64_t Nanoseconds(const timespec& t) { return int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; }
-
-// Whether a write made after |placedAt| could still be stamped with |version|'s very times: the
-// clock then had not yet left their tick (or stood before them).
-bool Racy(const FileIdentity& version, const timespec& placedAt) {
-  int64_t stamped = std::max(Nanoseconds(version.modified), Nanoseconds(version.changed));
-  return Nanoseconds(placedAt) - stamped < kStampTickNs;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size) {
@@ -47,10 +31,9 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 // file or the new one: a temporary file in the same folder, flushed to disk, renamed over it,
 // and the folder flushed so that the rename itself survives. |written| is set to the version
 // now at |path| when it is certainly the file written here (renaming changes the change time,
-// so the file is looked at again afterwards); |identified| says whether it could be. |placedAt| is
-// the clock just before the rename.
+// so the file is looked at again afterwards); |identified| says whether it could be.
 bool ReplaceFile(const std::string& folder, const std::string& path, const char* data,
-                 std::size_t size, FileIdentity& written, bool& identified, timespec& placedAt) {
+                 std::size_t size, FileIdentity& written, bool& identified) {
   identified = false;
   std::string temp = folder + kAnswerTemp;
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -58,7 +41,6 @@ bool ReplaceFile(const std::string& folder, const std::string& path, const char*
   struct stat before;
   bool ok = WriteAll(fd, data, size) && fsync(fd) == 0 && fstat(fd, &before) == 0;
   ok = close(fd) == 0 && ok;
-  clock_gettime(CLOCK_REALTIME, &placedAt);
   if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());
     return false;
@@ -103,29 +85,26 @@ XmlDocPtr AnswerDocumentCache::Take(const std::string& path, const FileIdentity&
   XmlDocPtr kept;
   std::string text;
   bool same = false;
-  bool racy = false;
   {
     std::lock_guard<std::mutex> lock(slotLock_);
     same = doc_ && path_ == path && SameFileVersion(identity_, current);
-    racy = Racy(identity_, placedAt_);
     kept = std::move(doc_);
     text.swap(text_);
     path_.clear();
   }
-  if (same && racy) same = ReadWholeFile(path) == text;
+  if (same) same = ReadWholeFile(path) == text;
   if (!same) kept.reset();
   return kept;
 }
 
 void AnswerDocumentCache::Keep(const std::string& path, const FileIdentity& written,
-                               const timespec& placedAt, std::string text, XmlDocPtr doc) {
+                               std::string text, XmlDocPtr doc) {
   XmlDocPtr old;
   {
     std::lock_guard<std::mutex> lock(slotLock_);
     old = std::move(doc_);
     path_ = path;
     identity_ = written;
-    placedAt_ = placedAt;
     text_ = std::move(text);
     doc_ = std::move(doc);
   }
@@ -148,10 +127,8 @@ bool SaveAnswerDocument(XmlDocPtr doc, const std::string& folder, const std::str
   }
   FileIdentity written;
   bool identified = false;
-  timespec placedAt{};
-  bool ok = ReplaceFile(folder, path, text.data(), text.size(), written, identified, placedAt);
-  if (ok && identified)
-    KeptAnswerDocument().Keep(path, written, placedAt, std::move(text), std::move(doc));
+  bool ok = ReplaceFile(folder, path, text.data(), text.size(), written, identified);
+  if (ok && identified) KeptAnswerDocument().Keep(path, written, std::move(text), std::move(doc));
   return ok;
 }
 

@@ -1,8 +1,10 @@
 // The answer document as the last save left it. A save of one answer would otherwise read and
 // parse the whole file again; the kept tree is only used while the file on disk is still the
-// very file that save wrote, so a change made from outside is read afresh. While the clock has
-// not left the time stamp's tick of that save, a rewrite of the same size can leave every stamp
-// as it was: the file's bytes are compared with what the save wrote then.
+// very file that save wrote, so a change made from outside is read afresh. Stamps alone cannot
+// tell: the kept version was always stamped within the last tick, and where stamps are coarse
+// (whole seconds, FAT's two) a rewrite of the same size in that tick leaves every stamp as it
+// was. So a file whose stamps match is also compared with the bytes the save wrote; that costs a
+// read, not the parse.
 #pragma once
 
 #include <libxml/tree.h>
@@ -37,17 +39,15 @@ class AnswerDocumentCache {
   // Keep once the edited tree is safely on disk.
   XmlDocPtr Take(const std::string& path, const FileIdentity& current);
   // Keeps |doc|, written as |text|, as the tree of version |written| of |path|, replacing what
-  // was kept. |placedAt| is the clock just before the file was put in place: any write to it
-  // after then was made by someone else.
-  void Keep(const std::string& path, const FileIdentity& written, const timespec& placedAt,
-            std::string text, XmlDocPtr doc);
+  // was kept.
+  void Keep(const std::string& path, const FileIdentity& written, std::string text,
+            XmlDocPtr doc);
 
  private:
   // Guards the kept slot only; never held across file work or the freeing of a tree.
   std::mutex slotLock_;
   std::string path_;
   FileIdentity identity_;
-  timespec placedAt_{};
   std::string text_;
   XmlDocPtr doc_;
 };
