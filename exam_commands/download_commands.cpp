@@ -22,9 +22,9 @@ namespace {
 // The download's target, emptied; null when it is no regular file: a FIFO or a device left under
 // the name would hold the worker, or swallow the download.
 FILE* OpenTarget(const std::string& path) {
-  int fd = OpenRegularFile(path, O_RDWR | O_CREAT);
+  int fd = OpenRegularFile(path, O_RDWR | O_CREAT | O_TRUNC);
   if (fd < 0) return nullptr;
-  FILE* file = ftruncate(fd, 0) == 0 ? fdopen(fd, "wb+") : nullptr;
+  FILE* file = fdopen(fd, "wb+");
   if (!file) close(fd);
   return file;
 }

@@ -177,8 +177,8 @@ bool CMainDlg::Create() {
   // The previous run's folder may be large; the first page does not wait for its removal. A
   // run ended while that removal went on never recorded its own session: its folder is found
   // by name, now, before this run begins a session of its own.
-  QueueSessionFolderTask([data = dataDir, temp = GetTempDir(),
-                          leftovers = FindSessionFolders(GetTempDir())] {
+  const std::string temp = GetTempDir();
+  QueueSessionFolderTask([data = dataDir, temp, leftovers = FindSessionFolders(temp)] {
     RemovePreviousSessionFolder(data, temp);
     RemoveSessionFolders(leftovers);
   });
