@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/regex.hpp>
 #include <chrono>
 #include <cstdio>
@@ -104,11 +105,26 @@ void ForEachOwnProcess(const std::string& exeName, Visit visit) {
 }  // namespace
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  // One read into a buffer of the file's size; files under /proc and /sys say 0 or a page
+  // whatever they hold, so reading goes on until the end the reads report, growing as needed.
+  struct stat st;
+  std::size_t size = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0
+                         ? static_cast<std::size_t>(st.st_size)
+                         : 0;
+  std::string text(std::max<std::size_t>(size + 1, 4096), '\0');
+  std::size_t used = 0;
+  for (;;) {
+    if (used == text.size()) text.resize(text.size() * 2);
+    ssize_t got = read(fd, &text[used], text.size() - used);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    used += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  text.resize(used);
+  return text;
 }
 
 std::string AnsiToUtf8(const std::string& text) { return CutAtNul(text); }

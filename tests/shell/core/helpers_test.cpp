@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 
 #include "tests/support/test_support.h"
 
@@ -135,6 +136,27 @@ TEST(ReadTextFile, SkipsByteOrderMarkAndEndsEveryLine) {
     EXPECT_STREQ(e.what(), "打开文件出错");
   }
   EXPECT_THROW(ReadTextFile(dir.path(), raw), std::runtime_error);
+}
+
+TEST(ReadWholeFile, EveryByteWhateverSizeTheFileReports) {
+  TempDir dir;
+  std::string bytes;
+  for (int i = 0; i < 100000; ++i) bytes += static_cast<char>(i * 7);
+  WriteFile(dir.path() + "binary", bytes);
+  EXPECT_EQ(ReadWholeFile(dir.path() + "binary"), bytes);
+  WriteFile(dir.path() + "empty", "");
+  EXPECT_EQ(ReadWholeFile(dir.path() + "empty"), "");
+  EXPECT_EQ(ReadWholeFile(dir.path() + "missing"), "");
+  EXPECT_EQ(ReadWholeFile(dir.path()), "");
+
+  // Size 0 in its status, yet many pages of text: read to its end all the same.
+  std::ifstream in("/proc/kallsyms", std::ios::binary);
+  std::string symbols((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  struct stat st;
+  ASSERT_EQ(stat("/proc/kallsyms", &st), 0);
+  EXPECT_EQ(st.st_size, 0);
+  EXPECT_GT(symbols.size(), 65536u);
+  EXPECT_EQ(ReadWholeFile("/proc/kallsyms"), symbols);
 }
 
 TEST(FileVersion, OnlyTheClientItselfHasOne) {
