@@ -4,6 +4,7 @@
 #include <boost/regex.hpp>
 #include <cctype>
 
+#include "exam_commands/session_folder.h"
 #include "exam_commands/session_names.h"
 #include "exam_commands/session_record.h"
 #include "exam_commands/settings_commands.h"
@@ -93,9 +94,13 @@ class ConcreteCommandRunApp : public Command {
     std::string cache_folder = g_pMainDlg->Session().appsFolder + key + "/cache/";
     MakeDirs(cache_folder, false, true);
     sessionGuid = NewGuidString();
-    RecordSessionFolder(HashCachePath(), sessionGuid);
+    // Held before hash.cache names it: another client's start that reads the record then finds
+    // the folder in use and leaves it alone.
     std::string temp_folder = GetTempDir() + sessionGuid + "/";
     MakeDirs(temp_folder, false, true);
+    if (!HoldSessionFolder(temp_folder))
+      LogError("run app", "cannot mark the session folder " + temp_folder);
+    RecordSessionFolder(HashCachePath(), sessionGuid);
 
     std::string command_line;
     g_pMainDlg->UpdateSession([&](SessionState& s) {
@@ -159,6 +164,7 @@ class ConcreteCommandStopApp : public Command {
       // no failure of ours. Anything else left behind is, and the page is told.
       boost::system::error_code ec;
       boost::filesystem::remove_all(temp_folder, ec);
+      ReleaseSessionFolder(temp_folder);
       if (ec && ec != boost::system::errc::no_such_file_or_directory)
         throw boost::filesystem::filesystem_error("boost::filesystem::remove_all", temp_folder,
                                                   ec);

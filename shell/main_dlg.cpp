@@ -174,13 +174,13 @@ bool CMainDlg::Create() {
   } catch (const std::exception& e) {
     g_printerr("program log unavailable: %s\n", e.what());
   }
-  // The previous run's folder may be large; the first page does not wait for its removal. A
-  // run ended while that removal went on never recorded its own session: its folder is found
-  // by name, now, before this run begins a session of its own.
-  const std::string temp = GetTempDir();
-  QueueSessionFolderTask([data = dataDir, temp, leftovers = FindSessionFolders(temp)] {
+  // The earlier runs' folders may be large; the first page does not wait for their removal. A
+  // run ended while that removal went on never recorded its own session: its folder is found by
+  // its mark. This run's own folders are held from the moment they are made, so neither removal
+  // ever takes them.
+  QueueSessionFolderTask([data = dataDir, temp = GetTempDir()] {
     RemovePreviousSessionFolder(data, temp);
-    RemoveSessionFolders(leftovers);
+    RemoveSessionFolders(FindSessionFolders(temp));
   });
 #ifdef QW_HAVE_AUDIO
   // Without the library the start goes on; the sound commands then answer failure.

@@ -10,6 +10,7 @@
 #include <boost/filesystem.hpp>
 #include <cctype>
 
+#include "exam_commands/session_folder.h"
 #include "shell/core/helpers.h"
 #include "shell/core/profile.h"
 #include "shell/core/program_log.h"
@@ -27,6 +28,22 @@ std::string FileUri(const std::string& path) {
   std::string text(uri);
   g_free(uri);
   return text;
+}
+
+// False only when the folder should have gone and could not; each end is logged.
+bool RemoveSessionFolder(const std::string& folder, bool unmarkedToo) {
+  std::string error;
+  switch (RemoveUnheldSessionFolder(folder, unmarkedToo, error)) {
+    case SessionFolderRemoval::kRemoved:
+      return true;
+    case SessionFolderRemoval::kLeftAlone:
+      LogInfo("session", "in use by a running client, left alone: " + folder);
+      return true;
+    case SessionFolderRemoval::kFailed:
+      break;
+  }
+  LogError("session", "cannot remove " + folder + ": " + error);
+  return false;
 }
 
 }  // namespace
@@ -112,14 +129,9 @@ bool RemovePreviousSessionFolder(const std::string& dataDir, const std::string& 
     LogError("session", "not a session folder, left alone: " + session);
     return true;
   }
-  boost::system::error_code ec;
-  boost::filesystem::remove_all(tempFolder + session, ec);
-  if (ec) {
-    LogError("session", "cannot remove " + tempFolder + session + ": " +
-                                              ec.message());
-    return false;
-  }
-  return true;
+  // A folder of an earlier version carries no mark and goes all the same; one that a running
+  // client holds (several may run at once) stays with it.
+  return RemoveSessionFolder(tempFolder + session, true);
 }
 
 std::vector<std::string> FindSessionFolders(const std::string& tempFolder) {
@@ -130,7 +142,7 @@ std::vector<std::string> FindSessionFolders(const std::string& tempFolder) {
     std::string path = it->path().string();
     struct stat st;
     if (IsSessionGuid(it->path().filename().string()) && lstat(path.c_str(), &st) == 0 &&
-        S_ISDIR(st.st_mode) && st.st_uid == getuid())
+        S_ISDIR(st.st_mode) && st.st_uid == getuid() && IsMarkedSessionFolder(path))
       folders.push_back(path);
   }
   return folders;
@@ -138,13 +150,6 @@ std::vector<std::string> FindSessionFolders(const std::string& tempFolder) {
 
 bool RemoveSessionFolders(const std::vector<std::string>& folders) {
   bool removed = true;
-  for (const std::string& folder : folders) {
-    boost::system::error_code ec;
-    boost::filesystem::remove_all(folder, ec);
-    if (ec) {
-      LogError("session", "cannot remove " + folder + ": " + ec.message());
-      removed = false;
-    }
-  }
+  for (const std::string& folder : folders) removed = RemoveSessionFolder(folder, false) && removed;
   return removed;
 }

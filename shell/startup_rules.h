@@ -40,12 +40,14 @@ NavigationTarget ResolveNavigation(const std::string& address, const std::string
 // 32 hexadecimal digits, as a session GUID is written.
 bool IsSessionGuid(const std::string& text);
 // Removes the temporary session folder that hash.cache in |dataDir| names, when the name is a
-// session GUID and the folder lies directly in |tempFolder|. Anything else a page may have
-// written there is left alone. False when a folder was named but could not be removed.
+// session GUID and the folder lies directly in |tempFolder|, unless a running client holds it.
+// Anything else a page may have written there is left alone. False when a folder was named but
+// could not be removed.
 bool RemovePreviousSessionFolder(const std::string& dataDir, const std::string& tempFolder);
 // The session folders directly in |tempFolder|: real folders of this user named by a session
-// GUID. Found before a run begins a session of its own, they are those of earlier runs,
-// including a run ended before hash.cache recorded its session.
+// GUID that carry the client's mark. Those that no running client holds are left over from
+// earlier runs, including a run ended before hash.cache recorded its session.
 std::vector<std::string> FindSessionFolders(const std::string& tempFolder);
-// Removes each of |folders| with everything in it; false when one could not be removed.
+// Removes each of |folders| with everything in it, unless a running client holds it; false when
+// one could not be removed.
 bool RemoveSessionFolders(const std::vector<std::string>& folders);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "shell/core/profile.h"
+#include "exam_commands/session_folder.h"
 #include "exam_commands/session_record.h"
 #include "tests/exam_commands/session_test_util.h"
 #include "tests/support/unremovable_tree.h"
@@ -169,6 +170,13 @@ TEST_F(SessionTest, RunAppTwiceBeginsASecondSession) {
   EXPECT_EQ(HashCacheSession(), second.values.at("session"));
   EXPECT_TRUE(IsExistingDir(first.tempFolder));
   EXPECT_TRUE(IsExistingDir(second.tempFolder));
+  // Both stay held while the run lives: no other client's start may take either.
+  std::string error;
+  for (const std::string& folder : {first.tempFolder, second.tempFolder}) {
+    EXPECT_TRUE(IsMarkedSessionFolder(folder)) << folder;
+    EXPECT_EQ(RemoveUnheldSessionFolder(folder, true, error), SessionFolderRemoval::kLeftAlone);
+    EXPECT_TRUE(IsExistingDir(folder));
+  }
 }
 
 TEST_F(SessionTest, StopAppEndsTheSession) {

@@ -2,9 +2,13 @@
 // and removes, and the form fields it sends to a real server.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <cstdlib>
 
+#include "exam_commands/session_folder.h"
 #include "shell/core/helpers.h"
+#include "shell/core/profile.h"
 #include "shell/core/json_text.h"
 #include "tests/shell/e2e/client_harness.h"
 #include "tests/support/unremovable_tree.h"
@@ -34,6 +38,7 @@ class ExamClient : public ::testing::Test {
                        std::string("[cache]\nsession=") + kRecorded + "\n");
     install->WriteFile("tmp/" + std::string(kRecorded) + "/a.txt", "a");
     install->WriteFile("tmp/" + std::string(kUnrecorded) + "/unpacked/b.txt", "b");
+    install->WriteFile("tmp/" + std::string(kUnrecorded) + "/" + kSessionFolderMark, "");
     pid = install->Start();
     ASSERT_NE(server.WaitLoaded(
                   [](const std::string& u) { return EndsWith(u, "/apps/e2e/index.html"); },
@@ -94,6 +99,54 @@ TEST_F(ExamClient, IntegersAboveTheLargestIntArriveAsEmptyFields) {
     got.emplace_back(part.name, part.data);
   EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{
                      {"big", ""}, {"int", "2147483647"}, {"max", ""}, {"neg", "-2147483649"}}));
+}
+
+// Clients on one user's data and one temporary folder, several allowed at once, each running the
+// bundled demo: a start takes no other program's folder and no folder of a running client.
+TEST(SessionFolders, AStartTakesOnlyTheFoldersOfClientsThatHaveEnded) {
+  ClientInstall install("[HomePage]\nhome=app://demo\n[Config]\nMutex=0\nNavigationBar=0\n");
+  const std::string temp = install.tempDir();
+  const std::string foreign = "0123456789abcdef0123456789abcdef";
+  install.WriteFile("tmp/" + foreign + "/notes.txt", "another program's");
+  // The session a client has just begun: hash.cache names it once its folder is made. A start's
+  // removals are queued before its session's record, so they are over by then.
+  auto begun_after = [&](const std::string& previous) {
+    std::string session;
+    Eventually(
+        [&] {
+          session = ReadProfileString(install.dataDir() + "hash.cache", "cache", "session", "",
+                                      1024);
+          return session.size() == 32 && session != previous && IsExistingDir(temp + session);
+        },
+        kStartSeconds);
+    return session;
+  };
+
+  pid_t a = install.Start();
+  const std::string session_a = begun_after("");
+  ASSERT_EQ(session_a.size(), 32u) << "client A began no session";
+  pid_t b = install.Start();
+  const std::string session_b = begun_after(session_a);
+  ASSERT_EQ(session_b.size(), 32u) << "client B began no session";
+  EXPECT_TRUE(IsExistingDir(temp + session_a)) << "B's start took the folder of A, still running";
+  EXPECT_TRUE(IsExistingFile(temp + foreign + "/notes.txt"));
+
+  // A dies at once (its browser's processes live on a moment, holding nothing of it); B ends.
+  ASSERT_EQ(kill(a, SIGKILL), 0);
+  EXPECT_NE(install.WaitExit(a, 30), -1);
+  ASSERT_EQ(kill(-b, SIGKILL), 0);
+  EXPECT_NE(install.WaitExit(b, 30), -1);
+  EXPECT_TRUE(IsExistingDir(temp + session_a));
+  EXPECT_TRUE(IsExistingDir(temp + session_b));
+
+  install.Start();
+  const std::string session_c = begun_after(session_b);
+  ASSERT_EQ(session_c.size(), 32u) << "client C began no session";
+  EXPECT_FALSE(IsExistingDir(temp + session_a));
+  EXPECT_FALSE(IsExistingDir(temp + session_b));
+  EXPECT_TRUE(IsExistingDir(temp + session_c));
+  EXPECT_TRUE(IsExistingFile(temp + foreign + "/notes.txt"));
+  kill(-a, SIGKILL);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "exam_commands/session_folder.h"
 #include "shell/core/helpers.h"
 #include "tests/support/test_support.h"
 
@@ -209,12 +210,18 @@ TEST_F(SessionCleanupFolders, LinkNamedLikeASessionIsRemovedNotFollowed) {
   EXPECT_TRUE(IsExistingFile(root.path() + "victim/keep.txt"));
 }
 
-TEST_F(SessionCleanupFolders, FoldersNamedAsSessionsAreFoundAndRemoved) {
+TEST_F(SessionCleanupFolders, MarkedFoldersThatNoRunningClientHoldsAreFoundAndRemoved) {
   const std::string a = "0123456789ABCDEF0123456789ABCDEF";
   const std::string b = "abcdef0123456789abcdef0123456789";
+  const std::string held = "33333333333333333333333333333333";
   MakeDirs(temp + a + "/x/y", false, true);
   MakeDirs(temp + b, false, true);
-  // Not ours to remove: other names, a file, and a link to someone's folder.
+  WriteFile(temp + a + "/" + kSessionFolderMark, "");
+  WriteFile(temp + b + "/" + kSessionFolderMark, "");
+  MakeDirs(temp + held, false, true);
+  ASSERT_TRUE(HoldSessionFolder(temp + held + "/"));
+  // Not ours to remove: other names, a file, a link to someone's folder, and a folder named
+  // like a session without the client's mark.
   MakeDirs(temp + "0123456789ABCDEF0123456789ABCDE", false, true);
   WriteFile(temp + "11111111111111111111111111111111", "a file");
   MakeDirs(root.path() + "victim", false, true);
@@ -222,16 +229,28 @@ TEST_F(SessionCleanupFolders, FoldersNamedAsSessionsAreFoundAndRemoved) {
   ASSERT_EQ(symlink((root.path() + "victim").c_str(),
                     (temp + "22222222222222222222222222222222").c_str()),
             0);
+  MakeDirs(temp + "44444444444444444444444444444444", false, true);
+  WriteFile(temp + "44444444444444444444444444444444/notes.txt", "keep");
   std::vector<std::string> found = FindSessionFolders(temp);
   std::sort(found.begin(), found.end());
-  EXPECT_EQ(found, (std::vector<std::string>{temp + a, temp + b}));
+  EXPECT_EQ(found, (std::vector<std::string>{temp + a, temp + held, temp + b}));
   EXPECT_TRUE(RemoveSessionFolders(found));
   EXPECT_FALSE(IsExistingDir(temp + a));
   EXPECT_FALSE(IsExistingDir(temp + b));
   EXPECT_TRUE(IsExistingDir(temp + "0123456789ABCDEF0123456789ABCDE"));
   EXPECT_TRUE(IsExistingFile(temp + "11111111111111111111111111111111"));
   EXPECT_TRUE(IsExistingFile(root.path() + "victim/keep.txt"));
+  EXPECT_TRUE(IsExistingFile(temp + "44444444444444444444444444444444/notes.txt"));
   EXPECT_TRUE(FindSessionFolders(root.path() + "missing/").empty());
+
+  // A running client's folder stays with it, even when hash.cache names it.
+  EXPECT_TRUE(IsExistingDir(temp + held));
+  SetSession(held);
+  EXPECT_TRUE(RemovePreviousSessionFolder(data, temp));
+  EXPECT_TRUE(IsExistingDir(temp + held));
+  ReleaseSessionFolder(temp + held + "/");
+  EXPECT_TRUE(RemovePreviousSessionFolder(data, temp));
+  EXPECT_FALSE(IsExistingDir(temp + held));
 }
 
 }  // namespace

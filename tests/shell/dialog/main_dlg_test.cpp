@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "exam_commands/session_folder.h"
 #include "exam_commands/session_record.h"
 #include "shell/commands/dispatcher.h"
 #include "shell/core/helpers.h"
@@ -109,6 +110,7 @@ TEST_F(MainDlgTest, AFolderOfARunEndedBeforeItsSessionWasRecordedIsRemovedToo) {
   MakeDirs(temp + recorded + "/a/", false, true);
   MakeDirs(temp + unrecorded + "/unpacked/", false, true);
   std::ofstream(temp + unrecorded + "/unpacked/paper.json") << "{}";
+  std::ofstream(temp + unrecorded + "/" + kSessionFolderMark);
   MakeDirs(temp + "not-a-session/", false, true);
   MakeDirs(root.path() + "Quellwick/", false, true);
   std::ofstream(root.path() + "Quellwick/hash.cache") << "[cache]\nsession=" << recorded << "\n";
