@@ -1,6 +1,5 @@
 #include "exam_commands/session_folder.h"
 
-#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -69,17 +68,12 @@ bool IsMarkedSessionFolder(const std::string& folder) {
   return lstat(MarkOf(folder).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-SessionFolderRemoval RemoveUnheldSessionFolder(const std::string& folder, bool unmarkedToo,
-                                               std::string& error) {
+SessionFolderRemoval RemoveUnheldSessionFolder(const std::string& folder, std::string& error) {
   int mark = OpenRegularFile(MarkOf(folder), O_RDWR | O_NOFOLLOW);
   if (mark >= 0 && flock(mark, LOCK_EX | LOCK_NB) != 0) {
     close(mark);
     return SessionFolderRemoval::kLeftAlone;
   }
-  struct stat st;
-  if (mark < 0 && !unmarkedToo)
-    return lstat(folder.c_str(), &st) != 0 && errno == ENOENT ? SessionFolderRemoval::kRemoved
-                                                              : SessionFolderRemoval::kLeftAlone;
   boost::system::error_code ec;
   boost::filesystem::remove_all(folder, ec);
   if (mark >= 0) close(mark);

@@ -21,9 +21,7 @@ void ReleaseSessionFolder(const std::string& folder);
 bool IsMarkedSessionFolder(const std::string& folder);
 
 enum class SessionFolderRemoval { kRemoved, kLeftAlone, kFailed };
-// Removes |folder| with everything in it unless a live client holds it. A marked folder is
-// removed only when its mark could be locked here (kept locked while it goes, so that no client
-// takes it meanwhile); an unmarked one only with |unmarkedToo|. A folder already gone counts as
+// Removes |folder| with everything in it unless a live client holds it: its mark is locked here
+// for the removal, so that no client takes it meanwhile. A folder already gone counts as
 // removed. On failure |error| says why.
-SessionFolderRemoval RemoveUnheldSessionFolder(const std::string& folder, bool unmarkedToo,
-                                               std::string& error);
+SessionFolderRemoval RemoveUnheldSessionFolder(const std::string& folder, std::string& error);

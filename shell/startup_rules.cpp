@@ -31,9 +31,9 @@ std::string FileUri(const std::string& path) {
 }
 
 // False only when the folder should have gone and could not; each end is logged.
-bool RemoveSessionFolder(const std::string& folder, bool unmarkedToo) {
+bool RemoveSessionFolder(const std::string& folder) {
   std::string error;
-  switch (RemoveUnheldSessionFolder(folder, unmarkedToo, error)) {
+  switch (RemoveUnheldSessionFolder(folder, error)) {
     case SessionFolderRemoval::kRemoved:
       return true;
     case SessionFolderRemoval::kLeftAlone:
@@ -131,7 +131,7 @@ bool RemovePreviousSessionFolder(const std::string& dataDir, const std::string& 
   }
   // A folder of an earlier version carries no mark and goes all the same; one that a running
   // client holds (several may run at once) stays with it.
-  return RemoveSessionFolder(tempFolder + session, true);
+  return RemoveSessionFolder(tempFolder + session);
 }
 
 std::vector<std::string> FindSessionFolders(const std::string& tempFolder) {
@@ -150,6 +150,6 @@ std::vector<std::string> FindSessionFolders(const std::string& tempFolder) {
 
 bool RemoveSessionFolders(const std::vector<std::string>& folders) {
   bool removed = true;
-  for (const std::string& folder : folders) removed = RemoveSessionFolder(folder, false) && removed;
+  for (const std::string& folder : folders) removed = RemoveSessionFolder(folder) && removed;
   return removed;
 }

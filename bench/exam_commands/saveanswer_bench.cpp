@@ -12,8 +12,6 @@
 #include <boost/filesystem.hpp>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -119,12 +117,10 @@ void BM_SaveOneAnswerAndItsFloor(benchmark::State& state) {
         return;
       }
       saving += Clock::now() - start;
-      std::ifstream in(document.folder() + "answer.xml", std::ios::binary);
-      std::ostringstream bytes;
-      bytes << in.rdbuf();
-      size = bytes.str().size();
+      std::string bytes = ReadWholeFile(document.folder() + "answer.xml");
+      size = bytes.size();
       start = Clock::now();
-      if (!ReplaceWith(document.folder(), bytes.str())) {
+      if (!ReplaceWith(document.folder(), bytes)) {
         state.SkipWithError("write failed");
         return;
       }

@@ -174,7 +174,7 @@ TEST_F(SessionTest, RunAppTwiceBeginsASecondSession) {
   std::string error;
   for (const std::string& folder : {first.tempFolder, second.tempFolder}) {
     EXPECT_TRUE(IsMarkedSessionFolder(folder)) << folder;
-    EXPECT_EQ(RemoveUnheldSessionFolder(folder, true, error), SessionFolderRemoval::kLeftAlone);
+    EXPECT_EQ(RemoveUnheldSessionFolder(folder, error), SessionFolderRemoval::kLeftAlone);
     EXPECT_TRUE(IsExistingDir(folder));
   }
 }

@@ -24,7 +24,7 @@ TEST(SessionFolder, AHoldIsTheHoldersAloneAndNoChildOfItsKeepsIt) {
   ASSERT_TRUE(HoldSessionFolder(held));
   EXPECT_TRUE(IsMarkedSessionFolder(held));
   EXPECT_FALSE(IsExistingFile(held + kSessionFolderMark + std::string(".new")));
-  EXPECT_EQ(RemoveUnheldSessionFolder(held, true, error), SessionFolderRemoval::kLeftAlone);
+  EXPECT_EQ(RemoveUnheldSessionFolder(held, error), SessionFolderRemoval::kLeftAlone);
   EXPECT_TRUE(IsExistingDir(held));
 
   // A program the holder starts does not inherit the hold: once the holder lets go, the folder
@@ -36,7 +36,7 @@ TEST(SessionFolder, AHoldIsTheHoldersAloneAndNoChildOfItsKeepsIt) {
   ASSERT_EQ(posix_spawn(&child, argv[0], nullptr, nullptr, argv, environ), 0);
   ReleaseSessionFolder(held);
   ReleaseSessionFolder(held);
-  EXPECT_EQ(RemoveUnheldSessionFolder(held, false, error), SessionFolderRemoval::kRemoved);
+  EXPECT_EQ(RemoveUnheldSessionFolder(held, error), SessionFolderRemoval::kRemoved);
   EXPECT_FALSE(IsExistingDir(held));
   EXPECT_EQ(waitpid(child, nullptr, WNOHANG), 0) << "the child should still run";
   kill(child, SIGKILL);
