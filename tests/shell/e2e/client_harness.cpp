@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <boost/filesystem.hpp>
 #include <cstdio>
 #include <cstdlib>
@@ -101,19 +103,28 @@ TestServer::~TestServer() {
   shutdown(listen_, SHUT_RDWR);
   close(listen_);
   thread_.join();
+  // A connection's thread uses the server to its end: wait for every one, ending the reads of
+  // clients that are still connected.
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (int fd : connections_) shutdown(fd, SHUT_RDWR);
+  changed_.wait(lock, [this] { return connections_.empty(); });
 }
 
 void TestServer::Serve() {
   while (true) {
     int fd = accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+    std::lock_guard<std::mutex> lock(mutex_);
     if (fd < 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
       if (stopping_) return;
       continue;
     }
+    connections_.insert(fd);
     std::thread([this, fd] {
       Answer(fd);
+      std::lock_guard<std::mutex> lock(mutex_);
       close(fd);
+      connections_.erase(fd);
+      changed_.notify_all();
     }).detach();
   }
 }
@@ -290,6 +301,15 @@ ClientInstall::~ClientInstall() {
     if (Running(pid)) {
       kill(-pid, SIGKILL);
       waitpid(pid, nullptr, 0);
+    }
+  }
+  // What the clients printed is the first thing to read when a test of them fails.
+  if (::testing::Test::HasFailure()) {
+    for (std::size_t i = 0; i < started_.size(); ++i) {
+      std::string out = ReadWholeFile(root_ + "client-" + std::to_string(i) + ".out");
+      if (out.size() > 16000) out = "[...]" + out.substr(out.size() - 16000);
+      std::fprintf(stderr, "--- client %zu (pid %d) printed:\n%s--- end of client %zu\n", i,
+                   int(started_[i]), out.c_str(), i);
     }
   }
   if (!std::getenv("QW_KEEP_E2E")) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -45,6 +46,7 @@ class TestServer {
   std::thread thread_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
+  std::set<int> connections_;  // each is answered by a thread of its own, which the server outlives
   std::map<std::string, std::string> pages_;
   std::deque<std::string> commands_;
   std::vector<std::string> loaded_;
