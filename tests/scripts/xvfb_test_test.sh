@@ -66,7 +66,16 @@ fake_xvfb 'echo 98 >&3; exec sleep 600'
 run sh -c "sleep 0.5; kill -KILL \$(cat $work/fake.pid); sleep 0.5; exit 1"
 expect_quick_failure "killed server" "ended while the test ran"
 
-# 5. The script killed outright, its process group too, as a test time-out does: a server left
+# 5. A number and its line end written apart, with a read's time-out between them, are one
+# display; a line that is no number is refused rather than run as the display ":".
+fake_xvfb 'printf 95 >&3; sleep 1.5; echo >&3; exec sleep 600'
+run sh -c 'test "$DISPLAY" = ":95"'
+[ "$rc" -eq 0 ] || fail "split report: status $rc: $err"
+fake_xvfb 'echo >&3; exec sleep 600'
+run true
+expect_quick_failure "empty report" "reported '' as its display"
+
+# 6. The script killed outright, its process group too, as a test time-out does: a server left
 # behind in a session of its own must not hold the caller's pipe open.
 fake_xvfb 'echo 96 >&3; echo "server output"; exec setsid sleep 600'
 start=$SECONDS
