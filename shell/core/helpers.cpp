@@ -115,14 +115,15 @@ std::string ReadWholeFile(const std::string& path) {
                          : 0;
   std::string text(std::max<std::size_t>(size + 1, 4096), '\0');
   std::size_t used = 0;
-  for (;;) {
+  ssize_t got;
+  do {
     if (used == text.size()) text.resize(text.size() * 2);
-    ssize_t got = read(fd, &text[used], text.size() - used);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    used += static_cast<std::size_t>(got);
-  }
+    got = read(fd, &text[used], text.size() - used);
+    if (got > 0) used += static_cast<std::size_t>(got);
+  } while (got > 0 || (got < 0 && errno == EINTR));
   close(fd);
+  // A read that failed part way gives nothing rather than a piece of the file.
+  if (got < 0) return "";
   text.resize(used);
   return text;
 }

@@ -6,7 +6,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-
 #include "shell/core/helpers.h"
 #include "tests/support/test_support.h"
 

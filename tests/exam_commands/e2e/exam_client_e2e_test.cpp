@@ -8,8 +8,8 @@
 
 #include "exam_commands/session_folder.h"
 #include "shell/core/helpers.h"
-#include "shell/core/profile.h"
 #include "shell/core/json_text.h"
+#include "shell/core/profile.h"
 #include "tests/shell/e2e/client_harness.h"
 #include "tests/support/unremovable_tree.h"
 #include "tests/transfer/local_http_server.h"
